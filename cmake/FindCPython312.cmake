@@ -1,0 +1,97 @@
+# Locates CPython 3.12 (interpreter, headers, shared library) for the module,
+# the launcher and the tests.
+#
+# Order of search:
+#   1. Python3_EXECUTABLE given on the command line;
+#   2. a working `python3.12` on PATH (a pyenv shim that is not selected fails
+#      here and is skipped);
+#   3. the prefix that `pyenv prefix 3.12` prints.
+# Configuration stops with a message that names what is missing.
+
+set(_cpy_why "")
+
+function(_cpy_probe exe out_ok)
+  execute_process(
+    COMMAND "${exe}" -I -S -c "import sys; print('%d.%d' % sys.version_info[:2])"
+    RESULT_VARIABLE _rc OUTPUT_VARIABLE _ver ERROR_QUIET OUTPUT_STRIP_TRAILING_WHITESPACE)
+  if(_rc EQUAL 0 AND _ver STREQUAL "3.12")
+    set(${out_ok} TRUE PARENT_SCOPE)
+  else()
+    set(${out_ok} FALSE PARENT_SCOPE)
+  endif()
+endfunction()
+
+if(NOT Python3_EXECUTABLE)
+  find_program(_cpy_on_path NAMES python3.12 NO_CACHE)
+  if(_cpy_on_path)
+    # Ask the interpreter for its own path: a shim on PATH is not what we link.
+    execute_process(
+      COMMAND "${_cpy_on_path}" -I -S -c "import sys; print(sys.executable)"
+      RESULT_VARIABLE _rc OUTPUT_VARIABLE _real ERROR_QUIET OUTPUT_STRIP_TRAILING_WHITESPACE)
+    if(_rc EQUAL 0 AND EXISTS "${_real}")
+      _cpy_probe("${_real}" _ok)
+      if(_ok)
+        set(Python3_EXECUTABLE "${_real}")
+      endif()
+    endif()
+    if(NOT Python3_EXECUTABLE)
+      string(APPEND _cpy_why "  python3.12 on PATH (${_cpy_on_path}) does not run.\n")
+    endif()
+  else()
+    string(APPEND _cpy_why "  no python3.12 on PATH.\n")
+  endif()
+endif()
+
+if(NOT Python3_EXECUTABLE)
+  find_program(_cpy_pyenv NAMES pyenv NO_CACHE)
+  if(_cpy_pyenv)
+    execute_process(COMMAND "${_cpy_pyenv}" prefix 3.12
+      RESULT_VARIABLE _rc OUTPUT_VARIABLE _prefix ERROR_QUIET OUTPUT_STRIP_TRAILING_WHITESPACE)
+    if(_rc EQUAL 0 AND EXISTS "${_prefix}/bin/python3.12")
+      _cpy_probe("${_prefix}/bin/python3.12" _ok)
+      if(_ok)
+        set(Python3_EXECUTABLE "${_prefix}/bin/python3.12")
+      endif()
+    endif()
+    if(NOT Python3_EXECUTABLE)
+      string(APPEND _cpy_why "  `pyenv prefix 3.12` names no working 3.12 interpreter.\n")
+    endif()
+  else()
+    string(APPEND _cpy_why "  no pyenv to ask for a 3.12 prefix.\n")
+  endif()
+endif()
+
+if(NOT Python3_EXECUTABLE)
+  message(FATAL_ERROR
+    "CPython 3.12 was not found:\n${_cpy_why}"
+    "Install CPython 3.12 with its headers and shared library (Debian: python3.12 "
+    "python3.12-dev; or `pyenv install 3.12`), or pass -DPython3_EXECUTABLE=/path/to/python3.12.")
+endif()
+
+set(Python3_EXECUTABLE "${Python3_EXECUTABLE}" CACHE FILEPATH "CPython 3.12 interpreter" FORCE)
+get_filename_component(_cpy_bindir "${Python3_EXECUTABLE}" DIRECTORY)
+get_filename_component(Python3_ROOT_DIR "${_cpy_bindir}" DIRECTORY)
+set(Python3_FIND_STRATEGY LOCATION)
+set(Python3_FIND_VIRTUALENV STANDARD)
+
+find_package(Python3 3.12 EXACT QUIET COMPONENTS Interpreter Development.Module Development.Embed)
+foreach(_part Interpreter Development.Module Development.Embed)
+  if(NOT Python3_${_part}_FOUND)
+    string(REPLACE "Development.Module" "headers (Python.h) for extension modules" _what "${_part}")
+    string(REPLACE "Development.Embed" "shared library libpython3.12.so for embedding" _what "${_what}")
+    message(FATAL_ERROR
+      "CPython 3.12 at ${Python3_ROOT_DIR} lacks its ${_what}. "
+      "Install the development files (Debian: python3.12-dev) or build CPython with --enable-shared.")
+  endif()
+endforeach()
+if(NOT Python3_VERSION_MAJOR EQUAL 3 OR NOT Python3_VERSION_MINOR EQUAL 12)
+  message(FATAL_ERROR "Found CPython ${Python3_VERSION}, but this project is built for 3.12 only.")
+endif()
+
+execute_process(
+  COMMAND "${Python3_EXECUTABLE}" -I -S -c "import sysconfig; print(sysconfig.get_config_var('EXT_SUFFIX'))"
+  OUTPUT_VARIABLE CPYTHON_EXT_SUFFIX OUTPUT_STRIP_TRAILING_WHITESPACE)
+execute_process(
+  COMMAND "${Python3_EXECUTABLE}" -I -S -c "import sys; print(sys.base_prefix)"
+  OUTPUT_VARIABLE CPYTHON_PREFIX OUTPUT_STRIP_TRAILING_WHITESPACE)
+message(STATUS "CPython 3.12: ${Python3_EXECUTABLE} (prefix ${CPYTHON_PREFIX}, suffix ${CPYTHON_EXT_SUFFIX})")

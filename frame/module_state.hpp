@@ -1,0 +1,66 @@
+// ModuleState: the single process-wide record of the module.
+//
+// The module declares no per-module state block: the exec step fills this
+// record once and everything else reads it directly. It holds one strong
+// reference to every object it names and is never released (the module has no
+// teardown), so readers use its fields as borrowed references.
+//
+// The fields that the runtime library reads as well (module_dict,
+// builtins_module, empty_tuple, empty_bytes, function_type and the code-object
+// cache) live in runtime::state, which this module fills in the same exec step.
+#pragma once
+
+#include <Python.h>
+
+#include <cstdint>
+
+#include "constant_ids.hpp"
+#include "runtime_state.hpp"
+
+namespace kestrune {
+
+inline constexpr int code_object_count = 5;
+
+// Index of each function's code object in ModuleState::code_objects.
+enum CodeObjectIndex : int {
+    code_read_token = 0,
+    code_parse_input = 1,
+    code_cmd_get = 2,
+    code_cmd_store = 3,
+    code_cmd_erase = 4,
+};
+
+struct ModuleState {
+    PyObject* native_runtime_module;  // sys.modules["native_runtime"]
+    PyObject* empty_str;              // format spec of the password text
+    PyObject* exit_args;              // (None, None, None): __exit__ after a clean with block
+    PyObject* token_get_args;         // ("github_token", "")
+    PyObject* host_get_args;          // ("host", "")
+    PyObject* code_objects[code_object_count];
+    PyObject* constants[constant_count];  // the ConstantTable
+    PyTypeObject* common_metatype;    // the shared _common_types_metatype
+    PyObject* builtin_open;           // builtins.open, fetched once
+    PyObject* bound_module;           // the module the exec step bound, or null
+    PyObject* builtin_print;          // builtins.print, fetched once
+};
+
+extern ModuleState module_state;
+
+// The identifier of the interpreter that first created the module; -1 until
+// then. Only that interpreter may load the module.
+extern std::int64_t main_interpreter_id;
+
+// Constant `i` of the ConstantTable, borrowed.
+inline PyObject* constant(Const i) noexcept { return module_state.constants[i]; }
+
+// Stores a new value in a ModuleState field, releasing what a failed earlier
+// exec step left there.
+template <class T>
+inline void store_field(T*& field, T* value) noexcept
+{
+    T* old = field;
+    field = value;
+    Py_XDECREF(reinterpret_cast<PyObject*>(old));
+}
+
+} // namespace kestrune

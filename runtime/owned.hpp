@@ -1,0 +1,78 @@
+// Owned references.
+//
+// `Owned<T>` holds exactly one strong reference and releases it when it goes
+// out of scope, so every early return on an error path releases what it holds.
+// A raw `PyObject*` anywhere in this project is a borrowed reference.
+#pragma once
+
+#include <Python.h>
+
+#include <utility>
+
+namespace runtime {
+
+template <class T = PyObject>
+class Owned {
+public:
+    constexpr Owned() noexcept = default;
+
+    // Takes over a new reference (the result of a call that returns one).
+    // NULL is allowed and yields an empty handle.
+    static Owned steal(T* p) noexcept { return Owned(p); }
+
+    // Takes a new reference to a borrowed object.
+    static Owned borrow(T* p) noexcept
+    {
+        Py_XINCREF(reinterpret_cast<PyObject*>(p));
+        return Owned(p);
+    }
+
+    Owned(const Owned&) = delete;
+    Owned& operator=(const Owned&) = delete;
+    Owned(Owned&& other) noexcept : p_(std::exchange(other.p_, nullptr)) {}
+    Owned& operator=(Owned&& other) noexcept
+    {
+        reset(std::exchange(other.p_, nullptr));
+        return *this;
+    }
+    ~Owned() { Py_XDECREF(reinterpret_cast<PyObject*>(p_)); }
+
+    T* get() const noexcept { return p_; }
+    T* operator->() const noexcept { return p_; }
+    explicit operator bool() const noexcept { return p_ != nullptr; }
+
+    // The object as a borrowed PyObject*.
+    PyObject* obj() const noexcept { return reinterpret_cast<PyObject*>(p_); }
+
+    // Hands the reference to the caller (a function that returns a new
+    // reference, or a slot that steals one).
+    [[nodiscard]] T* release() noexcept { return std::exchange(p_, nullptr); }
+
+    // Replaces the held reference by a stolen one. The old value is released
+    // after the field already holds the new one, as Py_XSETREF does, so code
+    // run by the release never sees a dangling pointer here.
+    void reset(T* p = nullptr) noexcept
+    {
+        T* old = std::exchange(p_, p);
+        Py_XDECREF(reinterpret_cast<PyObject*>(old));
+    }
+
+private:
+    explicit Owned(T* p) noexcept : p_(p) {}
+    T* p_ = nullptr;
+};
+
+// Shorthands for the two constructors.
+template <class T>
+inline Owned<T> steal(T* p) noexcept { return Owned<T>::steal(p); }
+template <class T>
+inline Owned<T> borrow(T* p) noexcept { return Owned<T>::borrow(p); }
+
+// A new reference to a borrowed object, for returning from a slot.
+inline PyObject* new_ref(PyObject* p) noexcept
+{
+    Py_INCREF(p);
+    return p;
+}
+
+} // namespace runtime

@@ -1,0 +1,44 @@
+// The process-wide objects that the runtime library reads.
+//
+// Each extension module that links this library gets its own copy of
+// `runtime::state` (the library is linked statically and its symbols are
+// hidden), and fills it during its exec step before the first function object
+// is created or called. Every reference here is strong and is never released:
+// modules of this kind have no teardown.
+#pragma once
+
+#include <Python.h>
+
+#include <cstdint>
+
+namespace runtime {
+
+// One cached code object of a traceback entry.
+struct CodeCacheEntry {
+    PyObject* code;  // owned
+    std::int32_t line;
+};
+
+// Code objects of traceback entries, keyed by script line. The first `count`
+// entries are sorted by line, strictly ascending; line 0 is never cached.
+struct CodeCache {
+    std::int32_t count;
+    std::int32_t capacity;
+    CodeCacheEntry* entries;  // PyMem_Malloc'ed, null until the first insertion
+};
+
+struct RuntimeState {
+    PyObject* module_dict;      // globals of lookups and of traceback frames
+    PyObject* builtins_module;  // where lookup_builtin reads names
+    PyObject* empty_tuple;      // argument tuple of calls without arguments
+    PyObject* empty_bytes;      // instructions and tables of empty code objects
+    PyTypeObject* function_type;  // the shared native_function_or_method type
+    CodeCache code_cache;       // filled by add_traceback_entry
+    // Interned names read by the coroutine marker of function objects.
+    PyObject* is_coroutine_name;        // "_is_coroutine"
+    PyObject* asyncio_coroutines_name;  // "asyncio.coroutines"
+};
+
+extern RuntimeState state;
+
+} // namespace runtime

@@ -1,0 +1,32 @@
+"""Shared helpers for the Python-side tests.
+
+The tests run under python3.12 with the built module's directory taken from
+KESTRUNE_MODULE_DIR (set by ctest). Scenarios that need a fresh interpreter
+run in a subprocess of their own through `run_python`.
+"""
+import os
+import subprocess
+import sys
+
+MODULE_DIR = os.environ.get("KESTRUNE_MODULE_DIR", "")
+MODULE_FILE = os.environ.get("KESTRUNE_MODULE_FILE", "")
+PYTHON = os.environ.get("KESTRUNE_PYTHON", sys.executable)
+SOURCE_DIR = os.environ.get("KESTRUNE_SOURCE_DIR", "")
+BINARY_DIR = os.environ.get("KESTRUNE_BINARY_DIR", "")
+
+if MODULE_DIR and MODULE_DIR not in sys.path:
+    sys.path.insert(0, MODULE_DIR)
+
+
+def run_python(source, *, env=None, input=None, args=()):
+    """Runs `source` in a fresh python3.12 that can import the module.
+
+    Returns the CompletedProcess with stdout and stderr as text.
+    """
+    full_env = dict(os.environ)
+    full_env["PYTHONPATH"] = MODULE_DIR
+    if env:
+        full_env.update(env)
+    return subprocess.run(
+        [PYTHON, "-c", source, *args],
+        input=input, env=full_env, capture_output=True, text=True, timeout=120)
