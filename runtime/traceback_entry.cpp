@@ -17,11 +17,13 @@ namespace {
 static_assert(PY_VERSION_HEX >= 0x030C0000 && PY_VERSION_HEX < 0x030D0000,
               "the frame record below is CPython 3.12's");
 
-// CPython 3.12's frame object. Its line field is the only way to give a frame
-// that never runs a line of its own, but the record is declared only in the
-// interpreter's internal headers, which cannot be included without building
-// as part of the core. The layout is copied here; the fields we never touch
-// are kept only so that `f_lineno` lands where the interpreter reads it.
+// CPython 3.12's frame object. A frame made here never executes, so the line
+// it reports has to be written into its record, and the interpreter offers no
+// call for that: the record is declared only in its internal headers, which
+// cannot be included outside the interpreter's own build. The layout is
+// copied from there; the fields we never touch keep `f_lineno` where the
+// interpreter reads it. The assertion pins the 64-bit layout of 3.12, so a
+// change of record shows up at compile time rather than as a stray write.
 struct FrameRecord {
     PyObject_HEAD
     PyFrameObject* f_back;
@@ -35,7 +37,7 @@ struct FrameRecord {
 };
 static_assert(sizeof(void*) != 8 || (offsetof(FrameRecord, f_lineno) == 40 &&
                                      sizeof(FrameRecord) == 56),
-              "3.12 frame layout on a 64-bit platform");
+              "CPython 3.12 frame record on a 64-bit platform");
 
 void set_frame_line(PyFrameObject* frame, int line)
 {
@@ -43,29 +45,16 @@ void set_frame_line(PyFrameObject* frame, int line)
 }
 
 // The code object of an entry at `line`: the cached one, or a new one that
-// is then cached. NULL when it cannot be made; the exception being raised is
-// then the failure to make it.
+// is then cached. NULL with an exception set when it cannot be made.
 Owned<> entry_code(const char* funcname, int line, const char* filename)
 {
     if (PyObject* cached = code_cache_find(line)) {
         return steal(cached);
     }
-    // The code constructor must not run with an exception pending, so the
-    // one being raised is put aside and restored with the traceback it had.
-    auto exc = steal(PyErr_GetRaisedException());
-    auto traceback = steal(exc ? PyException_GetTraceback(exc.get()) : nullptr);
     auto code = steal(reinterpret_cast<PyObject*>(PyCode_NewEmpty(filename, funcname, line)));
-    if (!code) {
-        return {};
+    if (code) {
+        code_cache_insert(line, code.get());
     }
-    if (exc) {
-        auto now = steal(PyException_GetTraceback(exc.get()));
-        if (now.get() != traceback.get()) {
-            PyException_SetTraceback(exc.get(), traceback ? traceback.get() : Py_None);
-        }
-    }
-    PyErr_SetRaisedException(exc.release());
-    code_cache_insert(line, code.get());
     return code;
 }
 
@@ -78,16 +67,27 @@ void add_traceback_entry(const char* funcname, int line, const char* filename)
     if (!PyErr_Occurred()) {
         return;
     }
+    // The code and frame constructors must not run with an exception pending:
+    // the frame's reads of the globals take any pending exception for a
+    // failure of their own. The one being raised is put aside and restored
+    // with the traceback it had. If the code object or the frame cannot be
+    // made, that failure is what gets raised, and no entry is added.
+    auto exc = steal(PyErr_GetRaisedException());
+    auto traceback = steal(PyException_GetTraceback(exc.get()));
     auto code = entry_code(funcname, line, filename);
     if (!code) {
         return;
     }
-    PyThreadState* thread = _PyThreadState_UncheckedGet();
-    auto frame = steal(PyFrame_New(thread, reinterpret_cast<PyCodeObject*>(code.get()),
-                                   state.module_dict, nullptr));
+    auto frame = steal(PyFrame_New(_PyThreadState_UncheckedGet(),
+                                   reinterpret_cast<PyCodeObject*>(code.get()), state.module_dict,
+                                   nullptr));
     if (!frame) {
         return;
     }
+    if (auto now = steal(PyException_GetTraceback(exc.get())); now.get() != traceback.get()) {
+        PyException_SetTraceback(exc.get(), traceback ? traceback.get() : Py_None);
+    }
+    PyErr_SetRaisedException(exc.release());
     set_frame_line(frame.get(), line);
     PyTraceBack_Here(frame.get());
 }
