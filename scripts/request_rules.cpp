@@ -103,7 +103,7 @@ bool token_breaks_answer(PyObject* token)
     const void* data = PyUnicode_DATA(token);
     for (Py_ssize_t i = 0; i < len; ++i) {
         const Py_UCS4 c = PyUnicode_READ(kind, data, i);
-        if (c == '\r' || c == '\n' || c == '\0') {
+        if (c == '\r' || c == '\n' || c == '\0' || Py_UNICODE_IS_SURROGATE(c)) {
             return true;
         }
     }

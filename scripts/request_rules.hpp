@@ -19,7 +19,9 @@ bool host_is_github(PyObject* host, PyObject* github);
 int protocol_allows_token(PyObject* data);
 
 // Whether a str token holds a carriage return, a line feed or a NUL, any of
-// which would inject lines into git's protocol. 0 for other objects.
+// which would inject lines into git's protocol, or a surrogate code point,
+// which UTF-8 cannot encode: printing it would fail after the user-name line
+// had gone out. 0 for other objects, whose text never holds any of these.
 bool token_breaks_answer(PyObject* token);
 
 } // namespace kestrune

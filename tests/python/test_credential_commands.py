@@ -257,7 +257,9 @@ class CmdGetTest(CommandTestCase):
                 self.assertEqual(self.get("protocol=%s\nhost=github.com\n" % protocol), "")
 
     def test_tokens_that_would_break_the_answer(self):
-        for token in ["a\nusername=evil", "a\rb", "a\x00b", "\n"]:
+        # A surrogate cannot be written as UTF-8: the answer would stop after
+        # its first line.
+        for token in ["a\nusername=evil", "a\rb", "a\x00b", "\n", "a\ud800b", "\udc80"]:
             with self.subTest(token=token):
                 self.write_config({"github_token": token})
                 self.assertEqual(self.get("host=github.com\n"), "")
