@@ -1,0 +1,215 @@
+// _parse_input (script lines 31-41):
+//
+//     def _parse_input():
+//         """Parse the key=value lines git sends on stdin."""
+//         data = {}
+//         for line in sys.stdin:
+//             line = line.rstrip("\n")
+//             if line == "":
+//                 break
+//             if "=" not in line:
+//                 continue
+//             k, _, v = line.partition("=")
+//             data[k.strip()] = v
+//         return data
+#include "credential_commands.hpp"
+#include "exception_match.hpp"
+#include "lookup.hpp"
+#include "script_support.hpp"
+#include "str_equals.hpp"
+
+namespace kestrune {
+
+namespace {
+
+constexpr Py_ssize_t unpack_count = 3;
+
+// The ValueError of an unpacking that found `found` values instead of three.
+void raise_unpack_count(Py_ssize_t found)
+{
+    if (found > unpack_count) {
+        PyErr_Format(PyExc_ValueError, "too many values to unpack (expected %zd)", unpack_count);
+    } else {
+        PyErr_Format(PyExc_ValueError, "need more than %zd value%.1s to unpack", found,
+                     found == 1 ? "" : "s");
+    }
+}
+
+// Whether the iteration step that just returned NULL ended the iteration
+// (nothing raised, or StopIteration, which is cleared); 0 when it failed.
+bool iteration_ended()
+{
+    PyObject* raised = PyErr_Occurred();
+    if (!raised) {
+        return true;
+    }
+    if (runtime::class_matches(raised, PyExc_StopIteration)) {
+        PyErr_Clear();
+        return true;
+    }
+    return false;
+}
+
+// k, _, v = parts. An exact tuple or list is unpacked by its size; anything
+// else is iterated for three items and then asked for a fourth.
+int unpack_three(PyObject* parts, Owned<> (&out)[3])
+{
+    if (PyTuple_CheckExact(parts) || PyList_CheckExact(parts)) {
+        const Py_ssize_t n = PySequence_Fast_GET_SIZE(parts);
+        if (n != unpack_count) {
+            raise_unpack_count(n);
+            return -1;
+        }
+        PyObject** items = PySequence_Fast_ITEMS(parts);
+        for (int i = 0; i < 3; ++i) {
+            out[i] = runtime::borrow(items[i]);
+        }
+        return 0;
+    }
+    auto it = steal(PyObject_GetIter(parts));
+    if (!it) {
+        return -1;
+    }
+    iternextfunc next = Py_TYPE(it.get())->tp_iternext;
+    for (Py_ssize_t i = 0; i < unpack_count; ++i) {
+        out[i] = steal(next(it.get()));
+        if (!out[i]) {
+            if (iteration_ended()) {
+                raise_unpack_count(i);
+            }
+            return -1;
+        }
+    }
+    auto extra = steal(next(it.get()));
+    if (extra) {
+        raise_unpack_count(unpack_count + 1);
+        return -1;
+    }
+    return iteration_ended() ? 0 : -1;
+}
+
+// The source of lines: an exact list or tuple is walked by index (its length
+// read anew before each step, as a for loop over a list does); anything else
+// through its iterator's next slot.
+class LineSource {
+public:
+    // -1 with an exception set when `source` cannot be iterated.
+    int open(Owned<> source)
+    {
+        if (PyList_CheckExact(source.get()) || PyTuple_CheckExact(source.get())) {
+            sequence_ = std::move(source);
+            return 0;
+        }
+        iterator_ = steal(PyObject_GetIter(source.get()));
+        return iterator_ ? 0 : -1;
+    }
+
+    // The next line (new reference), or NULL: at the end with no exception
+    // set, on failure with one.
+    Owned<> next()
+    {
+        if (sequence_) {
+            PyObject* s = sequence_.get();
+            const Py_ssize_t size = PyList_CheckExact(s) ? PyList_GET_SIZE(s) : PyTuple_GET_SIZE(s);
+            if (index_ >= size) {
+                return {};
+            }
+            PyObject* item = PyList_CheckExact(s) ? PyList_GET_ITEM(s, index_) : PyTuple_GET_ITEM(s, index_);
+            ++index_;
+            return runtime::borrow(item);
+        }
+        auto item = steal(Py_TYPE(iterator_.get())->tp_iternext(iterator_.get()));
+        if (!item && iteration_ended()) {
+            return {};
+        }
+        return item;
+    }
+
+private:
+    Owned<> sequence_;
+    Owned<> iterator_;
+    Py_ssize_t index_ = 0;
+};
+
+} // namespace
+
+PyObject* _parse_input(PyObject*, PyObject*)
+{
+    const auto& K = module_state.constants;
+
+    auto data = steal(PyDict_New());  // line 33
+    if (!data) {
+        return fail_at(entry_parse_input, 33);
+    }
+
+    // Line 34.
+    LineSource lines;
+    {
+        auto sys = steal(runtime::lookup_global(K[n_sys]));
+        if (!sys) {
+            return fail_at(entry_parse_input, 34);
+        }
+        auto stdin_ = steal(runtime::lookup_attr(sys.get(), K[n_stdin]));
+        if (!stdin_ || lines.open(std::move(stdin_)) < 0) {
+            return fail_at(entry_parse_input, 34);
+        }
+    }
+
+    Owned<> line, k, sep, v;
+    for (;;) {
+        line = lines.next();
+        if (!line) {
+            if (PyErr_Occurred()) {
+                return fail_at(entry_parse_input, 34);
+            }
+            break;
+        }
+
+        {  // line 35
+            PyObject* args[] = {line.get(), K[str_newline]};
+            line = call_method(K[n_rstrip], args, 2);
+            if (!line) {
+                return fail_at(entry_parse_input, 35);
+            }
+        }
+
+        const int empty = runtime::str_equals(line.get(), K[str_empty]);  // line 36
+        if (empty < 0) {
+            return fail_at(entry_parse_input, 36);
+        }
+        if (empty) {
+            break;  // line 37
+        }
+
+        const int has_equals = PySequence_Contains(line.get(), K[str_equals_sign]);  // line 38
+        if (has_equals < 0) {
+            return fail_at(entry_parse_input, 38);
+        }
+        if (!has_equals) {
+            continue;
+        }
+
+        {  // line 39
+            PyObject* args[] = {line.get(), K[str_equals_sign]};
+            auto parts = call_method(K[n_partition], args, 2);
+            Owned<> unpacked[3];
+            if (!parts || unpack_three(parts.get(), unpacked) < 0) {
+                return fail_at(entry_parse_input, 39);
+            }
+            k = std::move(unpacked[0]);
+            sep = std::move(unpacked[1]);
+            v = std::move(unpacked[2]);
+        }
+
+        {  // line 40
+            PyObject* args[] = {k.get()};
+            auto key = call_method(K[n_strip], args, 1);
+            if (!key || PyDict_SetItem(data.get(), key.get(), v.get()) < 0) {
+                return fail_at(entry_parse_input, 40);
+            }
+        }
+    }
+    return data.release();  // line 41
+}
+
+} // namespace kestrune

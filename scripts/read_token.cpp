@@ -1,0 +1,180 @@
+// _read_token (script lines 23-29):
+//
+//     def _read_token():
+//         try:
+//             with open(CONFIG_PATH, "r", encoding="utf-8") as f:
+//                 cfg = json.load(f)
+//             return cfg.get("github_token", "") or ""
+//         except Exception:
+//             return ""
+#include "call.hpp"
+#include "credential_commands.hpp"
+#include "exception_match.hpp"
+#include "lookup.hpp"
+#include "script_support.hpp"
+#include "truth_value.hpp"
+
+namespace kestrune {
+
+namespace {
+
+// The exception being handled (sys.exception()) when a try or with statement
+// is entered; restored when the statement is left, as the interpreter does.
+class HandledException {
+public:
+    HandledException() : saved_(steal(PyErr_GetHandledException())) {}
+    void restore() { PyErr_SetHandledException(saved_.get()); }
+
+private:
+    Owned<> saved_;
+};
+
+// The with statement's file object, entered: `f` and the bound __exit__.
+struct EnteredFile {
+    Owned<> f;
+    Owned<> exit;
+};
+
+// Line 25: open(CONFIG_PATH, "r", encoding="utf-8"), then __exit__ and
+// __enter__ looked up on its type, and __enter__ called. False with an
+// exception set on failure.
+bool enter_config_file(EnteredFile& entered)
+{
+    const auto& K = module_state.constants;
+    auto path = steal(runtime::lookup_global(K[n_CONFIG_PATH]));
+    if (!path) {
+        return false;
+    }
+    auto kwnames = steal(PyTuple_Pack(1, K[n_encoding]));
+    if (!kwnames) {
+        return false;
+    }
+    PyObject* args[] = {path.get(), K[n_r], K[str_utf_8]};
+    auto file = steal(PyObject_Vectorcall(module_state.builtin_open, args, 2, kwnames.get()));
+    if (!file) {
+        return false;
+    }
+    entered.exit = steal(runtime::lookup_on_type(file.get(), K[n___exit__]));
+    if (!entered.exit) {
+        return false;
+    }
+    auto enter = steal(runtime::lookup_on_type(file.get(), K[n___enter__]));
+    if (!enter) {
+        return false;
+    }
+    PyObject* enter_args[] = {nullptr};
+    entered.f = steal(runtime::call_unbinding(enter.get(), enter_args, 0));
+    return static_cast<bool>(entered.f);
+}
+
+// Line 26: json.load(f).
+Owned<> load_config(PyObject* f)
+{
+    auto json = steal(runtime::lookup_global(module_state.constants[n_json]));
+    if (!json) {
+        return {};
+    }
+    auto load = steal(runtime::lookup_attr(json.get(), module_state.constants[n_load]));
+    if (!load) {
+        return {};
+    }
+    PyObject* args[] = {nullptr, f};
+    return steal(runtime::call_unbinding(load.get(), args, 1));
+}
+
+// The end of the with block after line 26 raised: __exit__ sees the exception
+// as the one being handled and may suppress it. Returns 1 when it suppressed
+// the exception, 0 when the exception (or a new one from __exit__) stands.
+int exit_with_exception(PyObject* exit, HandledException& with_saved)
+{
+    auto raised = steal(PyErr_GetRaisedException());
+    PyErr_SetHandledException(raised.get());
+    auto traceback = steal(PyException_GetTraceback(raised.get()));
+    auto exc_args = steal(PyTuple_Pack(3, reinterpret_cast<PyObject*>(Py_TYPE(raised.get())),
+                                       raised.get(), traceback ? traceback.get() : Py_None));
+    int suppress = -1;
+    if (exc_args) {
+        auto result = steal(runtime::call_object(exit, exc_args.get(), nullptr));
+        if (result) {
+            suppress = runtime::truth_value(result.get());
+        }
+    }
+    with_saved.restore();
+    if (suppress == 0) {
+        // Raised again as it was, its traceback unchanged.
+        PyErr_SetRaisedException(raised.release());
+    }
+    return suppress == 1 ? 1 : 0;
+}
+
+// Lines 25 to 27. The token, or NULL with the failing line in `line`.
+Owned<> read_token_body(int& line)
+{
+    const auto& K = module_state.constants;
+    Owned<> cfg;
+    {
+        line = 25;
+        EnteredFile entered;
+        if (!enter_config_file(entered)) {
+            return {};
+        }
+        HandledException with_saved;
+
+        cfg = load_config(entered.f.get());  // line 26
+        if (cfg) {
+            auto result = steal(runtime::call_object(entered.exit.get(), module_state.exit_args, nullptr));
+            if (!result) {
+                return {};  // line 25
+            }
+        } else {
+            runtime::add_traceback_entry(entry_read_token, 26, script_file);
+            if (!exit_with_exception(entered.exit.get(), with_saved)) {
+                return {};  // line 25
+            }
+            // __exit__ swallowed the exception, so cfg was never bound.
+            line = 27;
+            PyErr_Format(PyExc_UnboundLocalError,
+                         "local variable '%s' referenced before assignment", "cfg");
+            return {};
+        }
+    }
+
+    line = 27;
+    auto get = steal(runtime::lookup_attr(cfg.get(), K[n_get]));
+    if (!get) {
+        return {};
+    }
+    auto token = steal(runtime::call_object(get.get(), module_state.token_get_args, nullptr));
+    if (!token) {
+        return {};
+    }
+    const int truth = runtime::truth_value(token.get());
+    if (truth < 0) {
+        return {};
+    }
+    return truth ? std::move(token) : runtime::borrow(K[str_empty]);
+}
+
+} // namespace
+
+PyObject* _read_token(PyObject*, PyObject*)
+{
+    HandledException try_saved;  // line 24
+    int line = 0;
+    auto token = read_token_body(line);
+    if (token) {
+        return token.release();
+    }
+    // Line 28: except Exception -> line 29: return "".
+    const bool handled = runtime::current_exception_matches(PyExc_Exception);
+    if (handled) {
+        PyErr_Clear();
+    }
+    try_saved.restore();
+    if (handled) {
+        return runtime::new_ref(module_state.constants[str_empty]);
+    }
+    return fail_at(entry_read_token, line);
+}
+
+} // namespace kestrune

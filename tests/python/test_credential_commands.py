@@ -1,0 +1,337 @@
+"""The helper's functions called from Python: the credential protocol on
+sys.stdin and sys.stdout, and the configuration file."""
+import contextlib
+import io
+import json
+import os
+import sys
+import tempfile
+import traceback
+import unittest
+
+import support  # noqa: F401  (puts the built module on sys.path)
+import git_credential_kestrune as helper
+
+ANSWER = "username=x-access-token\npassword={}\n\n"
+
+
+def raised_by(function, exc_type):
+    """Calls `function`, which must raise `exc_type`; returns the exception and
+    its traceback entries as (file, name, line)."""
+    try:
+        function()
+    except exc_type as e:
+        return e, [(f.filename, f.name, f.lineno) for f in traceback.extract_tb(e.__traceback__)]
+    raise AssertionError("%s not raised" % exc_type.__name__)
+
+
+class CommandTestCase(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.TemporaryDirectory()
+        self.addCleanup(self.dir.cleanup)
+        self.config = os.path.join(self.dir.name, "config.json")
+        saved_path = helper.CONFIG_PATH
+        self.addCleanup(setattr, helper, "CONFIG_PATH", saved_path)
+        helper.CONFIG_PATH = self.config
+        saved_stdin = sys.stdin
+        self.addCleanup(setattr, sys, "stdin", saved_stdin)
+
+    def write_config(self, value, raw=None):
+        with open(self.config, "w", encoding="utf-8") as f:
+            f.write(raw if raw is not None else json.dumps(value))
+
+    def get(self, request):
+        """Runs cmd_get on `request` (str, list or any stdin object); returns
+        what it printed."""
+        sys.stdin = io.StringIO(request) if isinstance(request, str) else request
+        out = io.StringIO()
+        with contextlib.redirect_stdout(out):
+            self.assertIsNone(helper.cmd_get())
+        return out.getvalue()
+
+
+class ParseInputTest(CommandTestCase):
+    def parse(self, request):
+        sys.stdin = io.StringIO(request) if isinstance(request, str) else request
+        return helper._parse_input()
+
+    def test_key_value_lines_up_to_the_empty_line(self):
+        stdin = io.StringIO("protocol=https\nhost=github.com\n\nhost=later\n")
+        self.assertEqual(self.parse(stdin), {"protocol": "https", "host": "github.com"})
+        # Lines after the empty line stay unread.
+        self.assertEqual(stdin.readline(), "host=later\n")
+
+    def test_line_shapes(self):
+        data = self.parse(
+            "no equals sign\n=rest\n  key  =  value  \na=b=c\nx=1\nx=2\nr=v\r\nend=\n")
+        self.assertEqual(data, {"": "rest", "key": "  value  ", "a": "b=c", "x": "2",
+                                "r": "v\r", "end": ""})
+
+    def test_input_without_final_empty_line_or_newline(self):
+        self.assertEqual(self.parse("host=github.com"), {"host": "github.com"})
+        self.assertEqual(self.parse(""), {})
+
+    def test_only_line_feeds_are_stripped(self):
+        self.assertEqual(self.parse(["host=a\n\n\n", "k=v \n"]), {"host": "a", "k": "v "})
+
+    def test_stdin_as_list_or_tuple(self):
+        self.assertEqual(self.parse(["host=a\n", "\n", "host=b\n"]), {"host": "a"})
+        self.assertEqual(self.parse(("k=v",)), {"k": "v"})
+
+    def test_list_grown_during_the_walk_is_read_to_its_new_end(self):
+        lines = ["a=1\n"]
+
+        class Growing(str):
+            def rstrip(self, chars):
+                if len(lines) < 3:
+                    lines.append("b=%d\n" % len(lines))
+                return str.rstrip(self, chars)
+
+        lines[0] = Growing("a=1\n")
+        self.assertEqual(self.parse(lines), {"a": "1", "b": "1"})
+
+    def test_unpacking_errors_of_a_partition_that_is_not_three_long(self):
+        class Odd(str):
+            def __new__(cls, text, parts):
+                self = str.__new__(cls, text)
+                self.parts = parts
+                return self
+
+            def rstrip(self, chars):
+                return self
+
+            def partition(self, sep):
+                return self.parts
+
+        cases = [
+            (("k", "="), ValueError, "need more than 2 values to unpack"),
+            (iter(["k"]), ValueError, "need more than 1 value to unpack"),
+            (["k", "=", "v", "w"], ValueError, "too many values to unpack (expected 3)"),
+            (iter("abcd"), ValueError, "too many values to unpack (expected 3)"),
+        ]
+        for parts, exc, message in cases:
+            with self.subTest(parts=parts):
+                with self.assertRaises(exc) as cm:
+                    self.parse([Odd("k=v", parts)])
+                self.assertEqual(str(cm.exception), message)
+        self.assertEqual(self.parse([Odd("k=v", iter("abc"))]), {"a": "c"})
+
+    def test_stdin_that_cannot_be_iterated(self):
+        _, entries = raised_by(lambda: self.parse(5), TypeError)
+        self.assertEqual(entries[-1], ("scripts/git-credential-kestrune",
+                                       "scripts.git_credential_kestrune._parse_input", 34))
+
+    def test_errors_of_the_iteration_pass_up(self):
+        def lines():
+            yield "a=1\n"
+            raise KeyError("boom")
+
+        with self.assertRaises(KeyError):
+            self.parse(lines())
+        # StopIteration raised by the iterator ends the loop quietly.
+        class Stopping:
+            def __iter__(self):
+                return self
+
+            def __next__(self):
+                raise StopIteration
+
+        self.assertEqual(self.parse(Stopping()), {})
+
+
+class ReadTokenTest(CommandTestCase):
+    def test_token_as_parsed(self):
+        for value in ["ghp_abc", 5, True, ["a"], {"k": 1}, 1.5]:
+            with self.subTest(value=value):
+                self.write_config({"github_token": value})
+                self.assertEqual(helper._read_token(), value)
+
+    def test_no_token_gives_the_empty_string(self):
+        cases = {
+            "missing file": None,
+            "empty file": "",
+            "invalid json": "{",
+            "top-level array": "[1]",
+            "no member": "{}",
+            "false": '{"github_token": false}',
+            "null": '{"github_token": null}',
+            "zero": '{"github_token": 0}',
+            "empty": '{"github_token": ""}',
+            "not utf-8": b'{"github_token": "\xff"}',
+        }
+        for name, raw in cases.items():
+            with self.subTest(name):
+                if os.path.exists(self.config):
+                    os.remove(self.config)
+                if isinstance(raw, bytes):
+                    with open(self.config, "wb") as f:
+                        f.write(raw)
+                elif raw is not None:
+                    self.write_config(None, raw=raw)
+                self.assertEqual(helper._read_token(), "")
+
+    def test_config_path_is_read_at_every_call(self):
+        other = os.path.join(self.dir.name, "other.json")
+        with open(other, "w") as f:
+            json.dump({"github_token": "other"}, f)
+        helper.CONFIG_PATH = other
+        self.assertEqual(helper._read_token(), "other")
+        del helper.CONFIG_PATH
+        self.assertEqual(helper._read_token(), "")  # NameError stays inside
+        helper.CONFIG_PATH = 3.5  # open() refuses it with TypeError
+        self.assertEqual(helper._read_token(), "")
+
+    def test_handled_exception_is_restored(self):
+        self.write_config(None, raw="{")
+        try:
+            raise LookupError("outer")
+        except LookupError as outer:
+            self.assertEqual(helper._read_token(), "")
+            self.assertIs(sys.exception(), outer)
+
+    def test_exceptions_outside_exception_pass_through_with_two_entries(self):
+        self.write_config({"github_token": "t"})
+        saved = helper.json
+        self.addCleanup(setattr, helper, "json", saved)
+
+        class Interrupting:
+            @staticmethod
+            def load(f):
+                raise KeyboardInterrupt
+
+        helper.json = Interrupting
+        _, entries = raised_by(helper._read_token, KeyboardInterrupt)
+        name = "scripts.git_credential_kestrune._read_token"
+        self.assertEqual([e[1:] for e in entries[-3:]],
+                         [(name, 25), (name, 26), ("load", entries[-1][2])])
+
+    def test_file_is_closed_after_the_with_block(self):
+        self.write_config({"github_token": "t"})
+        seen = []
+        saved = helper.json
+        self.addCleanup(setattr, helper, "json", saved)
+
+        class Recording:
+            @staticmethod
+            def load(f):
+                seen.append(f)
+                return {"github_token": "t"}
+
+        helper.json = Recording
+        self.assertEqual(helper._read_token(), "t")
+        self.assertTrue(seen[0].closed)
+
+
+class CmdGetTest(CommandTestCase):
+    def test_answers_for_github(self):
+        self.write_config({"github_token": "ghp_secret"})
+        self.assertEqual(self.get("protocol=https\nhost=github.com\n\n"),
+                         ANSWER.format("ghp_secret"))
+
+    def test_token_text(self):
+        for value, text in [(5, "5"), (True, "True"), (["a"], "['a']"), (2.5, "2.5"),
+                            ({"k": "v"}, "{'k': 'v'}")]:
+            with self.subTest(value=value):
+                self.write_config({"github_token": value})
+                self.assertEqual(self.get("host=github.com\n"), ANSWER.format(text))
+
+    def test_hosts(self):
+        self.write_config({"github_token": "tok"})
+        answered = ["github.com", "github.com:8443", "api.github.com", "a.b.github.com:1"]
+        silent = ["github.com.evil.example", "evilgithub.com", "github.com:", "github.com:x",
+                  "notgithub.com", ".github.com", "github.co", "GITHUB.COM", "", "github.com:1:2",
+                  "github.com/", " github.com"]
+        for host in answered:
+            with self.subTest(host=host):
+                self.assertEqual(self.get("host=%s\n\n" % host), ANSWER.format("tok"))
+        for host in silent:
+            with self.subTest(host=host):
+                self.assertEqual(self.get("host=%s\n\n" % host), "")
+
+    def test_protocols(self):
+        self.write_config({"github_token": "tok"})
+        self.assertEqual(self.get("protocol=https\nhost=github.com\n"), ANSWER.format("tok"))
+        self.assertEqual(self.get("host=github.com\n"), ANSWER.format("tok"))
+        for protocol in ["http", "HTTPS", "", "ssh", "https "]:
+            with self.subTest(protocol=protocol):
+                self.assertEqual(self.get("protocol=%s\nhost=github.com\n" % protocol), "")
+
+    def test_tokens_that_would_break_the_answer(self):
+        for token in ["a\nusername=evil", "a\rb", "a\x00b", "\n"]:
+            with self.subTest(token=token):
+                self.write_config({"github_token": token})
+                self.assertEqual(self.get("host=github.com\n"), "")
+
+    def test_no_answer_without_a_token_or_a_host(self):
+        self.write_config({"github_token": ""})
+        self.assertEqual(self.get("host=github.com\n"), "")
+        self.write_config({"github_token": "tok"})
+        self.assertEqual(self.get("protocol=https\n\n"), "")
+
+    def test_config_is_not_read_for_other_hosts(self):
+        calls = []
+        saved = helper._read_token
+        self.addCleanup(setattr, helper, "_read_token", saved)
+        helper._read_token = lambda: calls.append(1) or "tok"
+        self.assertEqual(self.get("host=example.com\n"), "")
+        self.assertEqual(calls, [])
+        # The global is looked up at each call, so the replacement answers.
+        self.assertEqual(self.get("host=github.com\n"), ANSWER.format("tok"))
+
+    def test_non_str_host_never_matches(self):
+        saved = helper._parse_input
+        self.addCleanup(setattr, helper, "_parse_input", saved)
+        self.write_config({"github_token": "tok"})
+        helper._parse_input = lambda: {"host": ["github.com"]}
+        self.assertEqual(self.get(""), "")
+        helper._parse_input = lambda: {"host": 5}
+        _, entries = raised_by(lambda: self.get(""), TypeError)
+        self.assertEqual(entries[-1][1:], ("scripts.git_credential_kestrune.cmd_get", 47))
+
+    def test_failure_entries_of_the_commands_below(self):
+        sys.stdin = object()
+        _, entries = raised_by(helper.cmd_get, TypeError)
+        self.assertEqual(entries[-2:], [
+            ("scripts/git-credential-kestrune", "scripts.git_credential_kestrune.cmd_get", 44),
+            ("scripts/git-credential-kestrune", "scripts.git_credential_kestrune._parse_input", 34),
+        ])
+
+    def test_print_failure_is_reported_at_its_line(self):
+        self.write_config({"github_token": "tok"})
+        sys.stdin = io.StringIO("host=github.com\n")
+
+        class Closed(io.StringIO):
+            def write(self, text):
+                raise OSError("closed")
+
+        with contextlib.redirect_stdout(Closed()):
+            _, entries = raised_by(helper.cmd_get, OSError)
+        self.assertEqual(entries[-2][1:], ("scripts.git_credential_kestrune.cmd_get", 54))
+
+
+class StoreEraseTest(CommandTestCase):
+    def test_store_and_erase_do_nothing(self):
+        stdin = io.StringIO("host=github.com\npassword=x\n\n")
+        sys.stdin = stdin
+        out = io.StringIO()
+        with contextlib.redirect_stdout(out):
+            self.assertIsNone(helper.cmd_store())
+            self.assertIsNone(helper.cmd_erase())
+        self.assertEqual(out.getvalue(), "")
+        self.assertEqual(stdin.tell(), 0)
+
+    def test_arguments_are_refused_before_the_body_runs(self):
+        for function in [helper._read_token, helper._parse_input, helper.cmd_get,
+                         helper.cmd_store, helper.cmd_erase]:
+            name = function.__name__
+            with self.subTest(name):
+                with self.assertRaises(TypeError) as cm:
+                    function(1)
+                self.assertEqual(str(cm.exception), "%s() takes no arguments (1 given)" % name)
+                with self.assertRaises(TypeError) as cm:
+                    function(x=1)
+                self.assertEqual(str(cm.exception), "%s() takes no keyword arguments" % name)
+
+
+if __name__ == "__main__":
+    unittest.main()
