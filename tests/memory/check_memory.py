@@ -1,7 +1,9 @@
-"""Runs the launcher once, as git would, under a memory checker, and checks
+"""Runs the helper once, as git would, under a memory checker, and checks
 its answer, its exit status and the checker's verdict.
 
-    check_launcher.py valgrind|lsan RUN LAUNCHER
+    check_memory.py valgrind RUN LAUNCHER
+    check_memory.py valgrind-malloc RUN MODULE_FILE
+    check_memory.py lsan RUN LAUNCHER
 
 RUN is one of:
     get           a GitHub request: the three answer lines, status 0
@@ -10,10 +12,18 @@ RUN is one of:
                   traceback entries, status 1
     store, erase  a request with a password: nothing written, status 0
 
-valgrind: memcheck with --error-exitcode; any invalid read or write or use of
-uninitialised memory fails the run. Leaks are not counted as errors there:
-the interpreter keeps much of what it allocates until the process ends, and
-LeakSanitizer below tells real leaks from those.
+valgrind: the launcher under memcheck with --error-exitcode; any invalid read
+or write or use of uninitialised memory fails the run. Leaks are not counted
+as errors there: the interpreter keeps much of what it allocates until the
+process ends, and LeakSanitizer below tells real leaks from those. The
+launcher takes nothing from the environment, PYTHONMALLOC included, so its
+objects come from CPython's own small-object allocator, whose arenas memcheck
+sees as a few large blocks: an overrun from one object into its neighbour
+goes unseen there.
+
+valgrind-malloc: the same request answered by the module file run as the
+main module of python3.12 (KESTRUNE_PYTHON) with PYTHONMALLOC=malloc, so
+that every object is a block of its own to memcheck.
 
 lsan: the launcher of the sanitize preset, with leak detection switched on.
 LeakSanitizer reports memory that nothing can reach at exit; the committed
@@ -39,6 +49,17 @@ RUNS = {
 }
 VALGRIND_ERROR_STATUS = 99
 
+# The module file executed as __main__ with the launcher's command line.
+RUN_AS_MAIN = """\
+import importlib.util, sys
+path = sys.argv[1]
+sys.argv = ["git-credential-kestrune", *sys.argv[2:]]
+spec = importlib.util.spec_from_file_location("git_credential_kestrune", path)
+module = importlib.util.module_from_spec(spec)
+module.__name__ = "__main__"
+spec.loader.exec_module(module)
+"""
+
 
 def fail(message, result=None, log=""):
     print("FAIL:", message, file=sys.stderr)
@@ -52,7 +73,7 @@ def fail(message, result=None, log=""):
 
 
 def main():
-    tool, run, launcher = sys.argv[1:4]
+    tool, run, program = sys.argv[1:4]
     args, stdin, expected_stdout, expected_status = RUNS[run]
 
     with tempfile.TemporaryDirectory(prefix="kestrune-memory-") as home:
@@ -62,12 +83,18 @@ def main():
         log_path = os.path.join(home, "checker.log")
         env = {"HOME": home}
 
+        memcheck = [os.environ.get("KESTRUNE_VALGRIND", "valgrind"), "--tool=memcheck",
+                    f"--error-exitcode={VALGRIND_ERROR_STATUS}", "--errors-for-leak-kinds=none",
+                    "--leak-check=no", "--num-callers=40", "--gen-suppressions=all",
+                    f"--suppressions={os.environ.get('KESTRUNE_VALGRIND_SUPPRESSIONS', '')}",
+                    f"--log-file={log_path}"]
         if tool == "valgrind":
-            command = [os.environ.get("KESTRUNE_VALGRIND", "valgrind"), "--tool=memcheck",
-                       f"--error-exitcode={VALGRIND_ERROR_STATUS}", "--errors-for-leak-kinds=none",
-                       "--leak-check=no", "--num-callers=40", "--gen-suppressions=all",
-                       f"--suppressions={os.environ['KESTRUNE_VALGRIND_SUPPRESSIONS']}",
-                       f"--log-file={log_path}", launcher, *args]
+            command = [*memcheck, program, *args]
+        elif tool == "valgrind-malloc":
+            # No -I or -E: those would drop PYTHONMALLOC along with the rest.
+            env["PYTHONMALLOC"] = "malloc"
+            command = [*memcheck, os.environ["KESTRUNE_PYTHON"], "-S", "-s", "-c", RUN_AS_MAIN,
+                       program, *args]
         elif tool == "lsan":
             # Full unwinding: the interpreter is built without frame pointers,
             # and the suppressions match on frames inside it.
@@ -75,7 +102,7 @@ def main():
                                    f"log_path={log_path}")
             env["LSAN_OPTIONS"] = ("suppressions=" + os.environ["KESTRUNE_LSAN_SUPPRESSIONS"]
                                    + ":print_suppressions=0")
-            command = [launcher, *args]
+            command = [program, *args]
         else:
             fail(f"unknown tool {tool}")
 
@@ -89,7 +116,7 @@ def main():
                 with open(os.path.join(home, name), errors="replace") as f:
                     log += f.read()
 
-    if tool == "valgrind" and result.returncode == VALGRIND_ERROR_STATUS:
+    if tool.startswith("valgrind") and result.returncode == VALGRIND_ERROR_STATUS:
         fail("memcheck found errors", result, log)
     if tool == "lsan" and ("ERROR: LeakSanitizer" in log or "ERROR: AddressSanitizer" in log):
         fail("the sanitizer reported", result, log)
