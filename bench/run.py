@@ -73,7 +73,7 @@ class Build:
         if not self.python:
             fail("no Python3_EXECUTABLE in %s" % cache)
         self.module_dir = os.path.join(self.dir, "lib")
-        self.launcher = os.path.join(self.dir, "launcher", "git-credential-kestrune")
+        self.launcher = os.path.join(self.dir, "bin", "git-credential-kestrune")
         self.micro = os.path.join(self.dir, "bench", "kestrune_micro_bench")
         self.plain_script = os.path.join(BENCH_DIR, "plain_helper.py")
         for path in (self.python, self.launcher, self.micro):
