@@ -48,7 +48,7 @@ inline NativeFunction* as_native_function(PyObject* op) noexcept
     return reinterpret_cast<NativeFunction*>(op);
 }
 
-// The specifications of the two shared types, in the order the exec step
+// The type specs of the two shared types, in the order the exec step
 // fetches them.
 extern PyType_Spec common_metatype_spec;
 extern PyType_Spec function_type_spec;

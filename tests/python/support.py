@@ -13,9 +13,13 @@ MODULE_FILE = os.environ.get("KESTRUNE_MODULE_FILE", "")
 PYTHON = os.environ.get("KESTRUNE_PYTHON", sys.executable)
 SOURCE_DIR = os.environ.get("KESTRUNE_SOURCE_DIR", "")
 BINARY_DIR = os.environ.get("KESTRUNE_BINARY_DIR", "")
+# The test-only modules built from runtime/ (_kestrune_test_functions and
+# _kestrune_test_functions_twin).
+TEST_MODULE_DIR = os.environ.get("KESTRUNE_TEST_MODULE_DIR", "")
 
-if MODULE_DIR and MODULE_DIR not in sys.path:
-    sys.path.insert(0, MODULE_DIR)
+for _dir in (TEST_MODULE_DIR, MODULE_DIR):
+    if _dir and _dir not in sys.path:
+        sys.path.insert(0, _dir)
 
 
 def run_python(source, *, env=None, input=None, args=()):
@@ -24,7 +28,7 @@ def run_python(source, *, env=None, input=None, args=()):
     Returns the CompletedProcess with stdout and stderr as text.
     """
     full_env = dict(os.environ)
-    full_env["PYTHONPATH"] = MODULE_DIR
+    full_env["PYTHONPATH"] = os.pathsep.join(d for d in (MODULE_DIR, TEST_MODULE_DIR) if d)
     if env:
         full_env.update(env)
     return subprocess.run(
