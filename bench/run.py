@@ -76,11 +76,13 @@ class Build:
         self.launcher = os.path.join(self.dir, "bin", "git-credential-kestrune")
         self.micro = os.path.join(self.dir, "bench", "kestrune_micro_bench")
         self.plain_script = os.path.join(BENCH_DIR, "plain_helper.py")
-        for path in (self.python, self.launcher, self.micro):
-            if not os.access(path, os.X_OK):
-                fail("missing %s (run bench/run, which builds it)" % path)
         if not any(n.startswith("git_credential_kestrune.") for n in os.listdir(self.module_dir)):
             fail("no git_credential_kestrune module in %s" % self.module_dir)
+
+    def require(self, *paths):
+        for path in paths:
+            if not os.access(path, os.X_OK):
+                fail("missing %s (bench/run builds it)" % path)
 
 
 def fail(message):
@@ -153,6 +155,7 @@ class Row:
 
 
 def start_up_and_memory(build, settings, env, stdin_path):
+    build.require(build.launcher)
     commands = {
         "launcher": [build.launcher, "get"],
         "floor": [build.python, "-I", "-S", "-c", "import sys, os, json"],
@@ -225,6 +228,7 @@ def import_time(build, settings, env, plain_dir):
 
 
 def micro(build, settings, env):
+    build.require(build.micro)
     argv = [build.micro, "--benchmark_format=json",
             "--benchmark_repetitions=%d" % settings.micro_reps,
             "--benchmark_min_time=%g" % settings.micro_min_time,
@@ -234,14 +238,15 @@ def micro(build, settings, env):
     if done.returncode != 0:
         fail("micro-benchmarks failed:\n" + done.stderr)
     medians = {}
+    order = {}
     for b in json.loads(done.stdout)["benchmarks"]:
         if b.get("aggregate_name") == "median":
             scale = {"ns": 1.0, "us": 1e3, "ms": 1e6}[b["time_unit"]]
             medians[b["run_name"]] = b["cpu_time"] * scale
+            case = b["run_name"].rsplit("/", 1)[0]
+            order[case] = min(order.get(case, b["family_index"]), b["family_index"])
     rows = []
-    cases = sorted({name.rsplit("/", 1)[0] for name in medians},
-                   key=lambda c: list(medians).index(c + "/fast"))
-    for case in cases:
+    for case in sorted(order, key=order.get):
         operation = case.split("/")[0]
         generic = {"lookup_global": "PyDict_GetItemWithError + builtins",
                    "str_equals": "PyObject_RichCompare",
