@@ -39,20 +39,23 @@ constexpr CodeObjectDefinition code_object_table[code_object_count] = {
     {n_cmd_erase, {0x3E00C0}, {}, linetable_cmd_store_erase},
 };
 
-// Step 7: the module reads interpreter layouts of 3.12 only; micro versions
-// and release levels do not matter. -1 when a warnings filter raised.
-int warn_on_version_mismatch()
+} // namespace
+
+int warn_on_version_mismatch(unsigned long runtime_version)
 {
-    if ((Py_Version & 0xFFFF0000UL) == 0x030C0000UL) {
+    if ((runtime_version & 0xFFFF0000UL) == 0x030C0000UL) {
         return 0;
     }
     char message[200];
     PyOS_snprintf(message, sizeof message,
                   "compile time Python version %d.%d of module '%.100s' %s runtime version %d.%d",
                   3, 12, "scripts.git_credential_kestrune", "does not match",
-                  static_cast<int>(Py_Version >> 24), static_cast<int>((Py_Version >> 16) & 0xFF));
+                  static_cast<int>(runtime_version >> 24),
+                  static_cast<int>((runtime_version >> 16) & 0xFF));
     return PyErr_WarnEx(nullptr, message, 1);
 }
+
+namespace {
 
 // Steps 3 to 8. -1 on failure.
 int bind_basics(PyObject* module)
@@ -76,7 +79,7 @@ int bind_basics(PyObject* module)
     if (PyObject_SetAttrString(module, "__builtins__", rt.builtins_module) < 0) {
         return -1;
     }
-    if (warn_on_version_mismatch() < 0) {
+    if (warn_on_version_mismatch(Py_Version) < 0) {
         return -1;
     }
     PyObject* empty_tuple = PyTuple_New(0);

@@ -77,7 +77,9 @@ PyObject* call_fast(PyObject* callee, PyObject* const* args, std::size_t nargsf)
     // A NULL function_type (before the exec step has fetched it) matches no
     // type, so only built-in functions take this path then.
     if (type_inherits_either(Py_TYPE(callee), state.function_type, &PyCFunction_Type)) {
-        const int flags = PyCFunction_GET_FLAGS(callee);
+        // Read through the shared record layout: PyCFunction_GET_FLAGS checks
+        // for the built-in function type, which our function type is not.
+        const int flags = reinterpret_cast<PyCFunctionObject*>(callee)->m_ml->ml_flags;
         if (nargs == 0 && (flags & METH_NOARGS)) {
             return call_c_entry(callee, nullptr);
         }

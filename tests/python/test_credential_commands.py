@@ -15,6 +15,16 @@ import git_credential_kestrune as helper
 ANSWER = "username=x-access-token\npassword={}\n\n"
 
 
+def raised_by(function, exc_type):
+    """Calls `function`, which must raise `exc_type`; returns the exception and
+    its traceback entries as (file, name, line)."""
+    try:
+        function()
+    except exc_type as e:
+        return e, [(f.filename, f.name, f.lineno) for f in traceback.extract_tb(e.__traceback__)]
+    raise AssertionError("%s not raised" % exc_type.__name__)
+
+
 class CommandTestCase(unittest.TestCase):
     def setUp(self):
         self.dir = tempfile.TemporaryDirectory()
@@ -107,9 +117,7 @@ class ParseInputTest(CommandTestCase):
         self.assertEqual(self.parse([Odd("k=v", iter("abc"))]), {"a": "c"})
 
     def test_stdin_that_cannot_be_iterated(self):
-        with self.assertRaises(TypeError) as cm:
-            self.parse(5)
-        entries = [(f.filename, f.name, f.lineno) for f in traceback.extract_tb(cm.exception.__traceback__)]
+        _, entries = raised_by(lambda: self.parse(5), TypeError)
         self.assertEqual(entries[-1], ("scripts/git-credential-kestrune",
                                        "scripts.git_credential_kestrune._parse_input", 34))
 
@@ -192,11 +200,10 @@ class ReadTokenTest(CommandTestCase):
                 raise KeyboardInterrupt
 
         helper.json = Interrupting
-        with self.assertRaises(KeyboardInterrupt) as cm:
-            helper._read_token()
-        entries = [(f.name, f.lineno) for f in traceback.extract_tb(cm.exception.__traceback__)]
+        _, entries = raised_by(helper._read_token, KeyboardInterrupt)
         name = "scripts.git_credential_kestrune._read_token"
-        self.assertEqual(entries[-2:], [(name, 25), (name, 26)])
+        self.assertEqual([e[1:] for e in entries[-3:]],
+                         [(name, 25), (name, 26), ("load", entries[-1][2])])
 
     def test_file_is_closed_after_the_with_block(self):
         self.write_config({"github_token": "t"})
@@ -278,17 +285,12 @@ class CmdGetTest(CommandTestCase):
         helper._parse_input = lambda: {"host": ["github.com"]}
         self.assertEqual(self.get(""), "")
         helper._parse_input = lambda: {"host": 5}
-        with self.assertRaises(TypeError) as cm:
-            self.get("")
-        tb = traceback.extract_tb(cm.exception.__traceback__)
-        self.assertEqual((tb[-1].name, tb[-1].lineno), ("scripts.git_credential_kestrune.cmd_get", 47))
+        _, entries = raised_by(lambda: self.get(""), TypeError)
+        self.assertEqual(entries[-1][1:], ("scripts.git_credential_kestrune.cmd_get", 47))
 
     def test_failure_entries_of_the_commands_below(self):
         sys.stdin = object()
-        with self.assertRaises(TypeError) as cm:
-            helper.cmd_get()
-        entries = [(f.filename, f.name, f.lineno)
-                   for f in traceback.extract_tb(cm.exception.__traceback__)]
+        _, entries = raised_by(helper.cmd_get, TypeError)
         self.assertEqual(entries[-2:], [
             ("scripts/git-credential-kestrune", "scripts.git_credential_kestrune.cmd_get", 44),
             ("scripts/git-credential-kestrune", "scripts.git_credential_kestrune._parse_input", 34),
@@ -303,10 +305,8 @@ class CmdGetTest(CommandTestCase):
                 raise OSError("closed")
 
         with contextlib.redirect_stdout(Closed()):
-            with self.assertRaises(OSError) as cm:
-                helper.cmd_get()
-        tb = traceback.extract_tb(cm.exception.__traceback__)
-        self.assertEqual((tb[-1].name, tb[-1].lineno), ("scripts.git_credential_kestrune.cmd_get", 54))
+            _, entries = raised_by(helper.cmd_get, OSError)
+        self.assertEqual(entries[-2][1:], ("scripts.git_credential_kestrune.cmd_get", 54))
 
 
 class StoreEraseTest(CommandTestCase):

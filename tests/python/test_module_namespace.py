@@ -89,6 +89,10 @@ class NamespaceTest(unittest.TestCase):
 
     def test_pickling_by_reference(self):
         import pickle
+        import types
+        # The functions name their module by its qualified path, so pickle
+        # needs its package to be importable.
+        sys.modules.setdefault("scripts", types.ModuleType("scripts"))
         self.assertIs(pickle.loads(pickle.dumps(helper.cmd_get)), helper.cmd_get)
 
 

@@ -28,19 +28,28 @@ class ReferenceCountTest(unittest.TestCase):
     def assertSettles(self, call, rounds=2000):
         """Runs `call` until warm, then checks that another `rounds` calls
         leave allocated blocks, live objects and the refcounts of the objects
-        involved where they were."""
+        involved where they were. A leak of even one block a call grows with
+        the rounds; free lists and caches filling up on the way add a few
+        blocks once, so a batch may be retried twice."""
         watched = [helper.cmd_get, helper._read_token, helper._parse_input, helper.CONFIG_PATH,
                    "github_token", "host", None, True, False]
-        for _ in range(200):
+
+        def measure():
+            gc.collect()
+            return (sys.getallocatedblocks(), len(gc.get_objects()),
+                    [sys.getrefcount(o) for o in watched])
+
+        for _ in range(1000):
             call()
-        gc.collect()
-        before = (sys.getallocatedblocks(), len(gc.get_objects()), [sys.getrefcount(o) for o in watched])
-        for _ in range(rounds):
-            call()
-        gc.collect()
-        after = (sys.getallocatedblocks(), len(gc.get_objects()), [sys.getrefcount(o) for o in watched])
+        for attempt in range(3):
+            before = measure()
+            for _ in range(rounds):
+                call()
+            after = measure()
+            if after[0] - before[0] <= 20 and after[1] - before[1] <= 10:
+                break
         self.assertLessEqual(after[0] - before[0], 20, "allocated blocks grew")
-        self.assertEqual(after[1], before[1], "live objects grew")
+        self.assertLessEqual(after[1] - before[1], 10, "live objects grew")
         self.assertEqual(after[2], before[2], "reference counts changed")
 
     def quiet(self, function, request="protocol=https\nhost=github.com\n\n", raises=None):
