@@ -1,0 +1,104 @@
+// The interpreter's configuration.
+//
+// A credential helper must not run code that its environment supplies, so
+// nothing outside the launcher and the CPython it was built against decides
+// what runs: no PYTHON* variables, no site or user site-packages, no current
+// directory on sys.path, and the standard library taken from the CPython
+// prefix recorded at build time rather than searched for.
+#include "interpreter.hpp"
+
+#include <unistd.h>
+
+#include <array>
+#include <climits>
+#include <cstddef>
+
+namespace launcher {
+
+namespace {
+
+// The prefix of the CPython 3.12 the launcher links; its standard library is
+// read from here wherever the launcher itself is installed.
+constexpr const char cpython_prefix[] = KESTRUNE_CPYTHON_PREFIX;
+
+PyStatus preinitialize()
+{
+    PyPreConfig preconfig;
+    PyPreConfig_InitIsolatedConfig(&preconfig);
+    // Git speaks bytes. UTF-8 mode decodes the command line, the home
+    // directory and the standard streams the same way under every locale, and
+    // with surrogate escapes so that any byte sequence round-trips.
+    preconfig.utf8_mode = 1;
+#if defined(__SANITIZE_ADDRESS__)
+    // Objects come from malloc in sanitizer builds, so that AddressSanitizer
+    // sees overruns of them in our own code.
+    preconfig.allocator = PYMEM_ALLOCATOR_MALLOC;
+#endif
+    return Py_PreInitialize(&preconfig);
+}
+
+// Sets config.executable to the launcher's own file, so that the path
+// computation does not search PATH for argv[0]. Without /proc the interpreter
+// computes it as usual.
+PyStatus set_executable(PyConfig& config)
+{
+    std::array<char, PATH_MAX + 1> path{};
+    const ssize_t length = readlink("/proc/self/exe", path.data(), path.size());
+    if (length <= 0 || static_cast<std::size_t>(length) >= path.size()) {
+        return PyStatus_Ok();
+    }
+    path[static_cast<std::size_t>(length)] = '\0';
+    return PyConfig_SetBytesString(&config, &config.executable, path.data());
+}
+
+PyStatus configure(PyConfig& config, int argc, char** argv)
+{
+    PyConfig_InitIsolatedConfig(&config);
+    config.isolated = 1;
+    config.use_environment = 0;
+    config.user_site_directory = 0;
+    config.site_import = 0;
+    config.safe_path = 1;
+    config.parse_argv = 0;
+    // As `python` does: SIGPIPE ignored, so a reader that goes away gives
+    // BrokenPipeError rather than a silent kill, and SIGINT raises
+    // KeyboardInterrupt.
+    config.install_signal_handlers = 1;
+
+    PyStatus status = PyConfig_SetBytesArgv(&config, argc, argv);
+    if (PyStatus_Exception(status)) {
+        return status;
+    }
+    status = PyConfig_SetBytesString(&config, &config.home, cpython_prefix);
+    if (PyStatus_Exception(status)) {
+        return status;
+    }
+    status = PyConfig_SetString(&config, &config.stdio_encoding, L"utf-8");
+    if (PyStatus_Exception(status)) {
+        return status;
+    }
+    status = PyConfig_SetString(&config, &config.stdio_errors, L"surrogateescape");
+    if (PyStatus_Exception(status)) {
+        return status;
+    }
+    return set_executable(config);
+}
+
+} // namespace
+
+PyStatus start_interpreter(int argc, char** argv)
+{
+    PyStatus status = preinitialize();
+    if (PyStatus_Exception(status)) {
+        return status;
+    }
+    PyConfig config;
+    status = configure(config, argc, argv);
+    if (!PyStatus_Exception(status)) {
+        status = Py_InitializeFromConfig(&config);
+    }
+    PyConfig_Clear(&config);
+    return status;
+}
+
+} // namespace launcher

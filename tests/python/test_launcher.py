@@ -1,0 +1,148 @@
+"""The launcher as a program: its own options, exit status, isolation from the
+environment, byte-safe standard streams, and running after install."""
+import os
+import re
+import shutil
+import subprocess
+import sysconfig
+import tempfile
+import unittest
+
+import support
+from launcher_support import (GITHUB_REQUEST, LAUNCHER, TOKEN, answer, clean_env, make_home,
+                              run_launcher)
+
+
+class OptionsTest(unittest.TestCase):
+    def setUp(self):
+        self.home = make_home(self, {"github_token": TOKEN})
+
+    def test_help_names_the_actions_the_config_file_and_the_git_set_up(self):
+        outputs = []
+        for option in ("--help", "-h"):
+            result = run_launcher([option], GITHUB_REQUEST, home=self.home)
+            self.assertEqual((result.returncode, result.stderr), (0, b""))
+            outputs.append(result.stdout)
+        self.assertEqual(outputs[0], outputs[1])
+        usage = outputs[0]
+        self.assertTrue(usage.startswith(b"usage: git-credential-kestrune [get | store | erase]\n"))
+        self.assertIn(b"~/.kestrune/config.json", usage)
+        self.assertIn(b"\n  git config --global credential.https://github.com.helper kestrune\n", usage)
+        self.assertNotIn(TOKEN.encode(), usage)
+
+    def test_version(self):
+        result = run_launcher(["--version"], GITHUB_REQUEST, home=self.home)
+        self.assertEqual((result.returncode, result.stderr), (0, b""))
+        self.assertRegex(result.stdout, rb"\Agit-credential-kestrune \d+\.\d+\.\d+\n\Z")
+
+    def test_options_after_the_action_are_not_the_launchers(self):
+        result = run_launcher(["get", "--help"], GITHUB_REQUEST, home=self.home)
+        self.assertEqual(result.stdout, answer(TOKEN))
+
+
+class ExitStatusTest(unittest.TestCase):
+    def test_uncaught_exception_prints_the_traceback_and_exits_1(self):
+        # With standard input closed sys.stdin is None, which cannot be iterated.
+        home = make_home(self, {"github_token": TOKEN})
+        result = subprocess.run(["sh", "-c", 'exec "$0" get <&-', LAUNCHER],
+                                env=clean_env(HOME=home), capture_output=True, timeout=60)
+        self.assertEqual((result.returncode, result.stdout), (1, b""))
+        self.assertTrue(result.stderr.startswith(b"Traceback (most recent call last):\n"))
+        self.assertIn(b'File "scripts/git-credential-kestrune", line 34, in '
+                      b"scripts.git_credential_kestrune._parse_input\n", result.stderr)
+        self.assertTrue(result.stderr.endswith(b"TypeError: 'NoneType' object is not iterable\n"))
+
+    def test_output_that_cannot_be_flushed_at_exit_gives_120(self):
+        home = make_home(self, {"github_token": TOKEN})
+        with open("/dev/full", "wb") as full:
+            result = subprocess.run([LAUNCHER, "get"], input=GITHUB_REQUEST, stdout=full,
+                                    stderr=subprocess.PIPE, env=clean_env(HOME=home), timeout=60)
+        self.assertEqual(result.returncode, 120)
+        self.assertIn(b"No space left on device", result.stderr)
+
+
+class IsolationTest(unittest.TestCase):
+    def test_environment_home_and_working_directory_cannot_inject_code(self):
+        # The token is not ASCII, so an honoured PYTHONIOENCODING would show.
+        token = "t\u00f6ken"
+        home = make_home(self, {"github_token": token})
+        marker = os.path.join(home, b"injected")
+        payload = "open(%r, 'w').close()\n" % os.fsdecode(marker)
+        trap = os.path.join(home, b"trap")
+        user_site = os.path.join(home, b".local", b"lib", b"python3.12", b"site-packages")
+        for directory in (trap, user_site):
+            os.makedirs(directory)
+            for name in (b"json.py", b"zlib.py", b"sitecustomize.py", b"usercustomize.py"):
+                with open(os.path.join(directory, name), "w") as f:
+                    f.write(payload)
+        env = clean_env(
+            HOME=home, PYTHONPATH=trap, PYTHONHOME=trap, PYTHONUSERBASE=os.path.join(home, b".local"),
+            PYTHONSTARTUP=os.path.join(trap, b"json.py"), PYTHONINSPECT="1", PYTHONVERBOSE="1",
+            PYTHONWARNINGS="error", PYTHONDEVMODE="1", PYTHONIOENCODING="ascii:strict",
+            PYTHONUTF8="0", PYTHONSAFEPATH="0", PYTHONPLATLIBDIR="trap")
+        result = run_launcher(["get"], GITHUB_REQUEST, env=env, cwd=trap)
+        self.assertEqual((result.returncode, result.stdout, result.stderr), (0, answer(token), b""))
+        self.assertFalse(os.path.exists(marker))
+
+
+class UndecodableBytesTest(unittest.TestCase):
+    def test_bytes_that_are_not_utf8_never_crash_the_helper(self):
+        home = make_home(self, {"github_token": TOKEN})
+        cases = [
+            (["get"], b"protocol=https\nnote=\xff\xfe\x80\nhost=github.com\n\n", answer(TOKEN)),
+            (["get"], b"\xff=\xc3\nhost=github.com\n\n", answer(TOKEN)),
+            (["get"], b"protocol=https\nhost=github.com\xff\n\n", b""),
+            (["get"], b"protocol=https\xed\xa0\x80\nhost=github.com\n\n", b""),
+            ([b"get\xff"], GITHUB_REQUEST, b""),
+            ([b"get", b"\xff"], GITHUB_REQUEST, answer(TOKEN)),
+        ]
+        for locale in ({}, {"LC_ALL": "C"}, {"LANG": "POSIX"}, {"LC_ALL": "en_US.ISO-8859-1"}):
+            for args, stdin, expected in cases:
+                with self.subTest(locale=locale, args=args, stdin=stdin):
+                    result = run_launcher(args, stdin, env=clean_env(HOME=home, **locale), cwd=home)
+                    self.assertEqual((result.returncode, result.stdout, result.stderr),
+                                     (0, expected, b""))
+
+    def test_token_and_home_round_trip_as_utf8_bytes(self):
+        token = "t\u00f6k\u20acn"
+        home = make_home(self, {"github_token": token}, name=b"h\xe9me")
+        result = run_launcher(["get"], GITHUB_REQUEST, env=clean_env(HOME=home, LC_ALL="C"), cwd=home)
+        self.assertEqual((result.returncode, result.stdout, result.stderr),
+                         (0, answer(token.encode("utf-8")), b""))
+
+
+class InstallTest(unittest.TestCase):
+    def test_runs_from_a_moved_install_prefix_with_no_environment(self):
+        base = tempfile.mkdtemp(prefix="kestrune-install-")
+        self.addCleanup(shutil.rmtree, base)
+        prefix = os.path.join(base, "prefix")
+        subprocess.run(["cmake", "--install", support.BINARY_DIR, "--prefix", prefix],
+                       check=True, capture_output=True, timeout=120)
+        moved = os.path.join(base, "moved")
+        os.rename(prefix, moved)
+        launcher = os.path.join(moved, "bin", "git-credential-kestrune")
+        module = "git_credential_kestrune" + sysconfig.get_config_var("EXT_SUFFIX")
+        self.assertTrue(os.path.isfile(os.path.join(moved, "lib", module)))
+
+        home = make_home(self, {"github_token": TOKEN})
+        result = run_launcher(["get"], GITHUB_REQUEST, home=home, launcher=launcher)
+        self.assertEqual((result.returncode, result.stdout, result.stderr), (0, answer(TOKEN), b""))
+        result = run_launcher(["erase"], env=clean_env(), launcher=launcher, cwd=base)
+        self.assertEqual((result.returncode, result.stdout, result.stderr), (0, b"", b""))
+
+
+class MainJobTest(unittest.TestCase):
+    @unittest.skipUnless(
+        support.BINARY_DIR and os.path.realpath(support.BINARY_DIR)
+        == os.path.realpath(os.path.join(support.SOURCE_DIR, "build", "default")),
+        "run-demo builds the default preset; run from that build only")
+    def test_run_demo_builds_and_prints_the_answer(self):
+        result = subprocess.run([os.path.join(support.SOURCE_DIR, "run-demo")],
+                                capture_output=True, timeout=600)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertRegex(result.stdout,
+                         rb"\n--- answer ---\nusername=x-access-token\npassword=ghp_\w+\n\n\Z")
+
+
+if __name__ == "__main__":
+    unittest.main()
