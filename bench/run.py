@@ -3,7 +3,7 @@ the same run, printed as one table.
 
 Run through bench/run, which builds what is needed first:
 
-    bench/run            the full run (a few minutes)
+    bench/run            the full run (about a minute)
     bench/run --smoke    a quick pass that checks the harness works
 
 Every figure is a ratio of medians of interleaved measurements: the subject
@@ -51,7 +51,6 @@ MICRO_TARGETS = {
 
 class Settings:
     def __init__(self, smoke):
-        self.smoke = smoke
         self.process_reps = 8 if smoke else 120   # P1, P5: runs per command
         self.import_reps = 8 if smoke else 120    # P4: fresh processes per module
         self.rounds = 5 if smoke else 41          # P2, P3: samples per case
@@ -77,7 +76,8 @@ class Build:
         self.launcher = os.path.join(self.dir, "bin", "git-credential-kestrune")
         self.micro = os.path.join(self.dir, "bench", "kestrune_micro_bench")
         self.plain_script = os.path.join(BENCH_DIR, "plain_helper.py")
-        if not any(n.startswith("git_credential_kestrune.") for n in os.listdir(self.module_dir)):
+        if not os.path.isdir(self.module_dir) or not any(
+                n.startswith("git_credential_kestrune.") for n in os.listdir(self.module_dir)):
             fail("no git_credential_kestrune module in %s" % self.module_dir)
 
     def require(self, *paths):
