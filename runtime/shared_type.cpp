@@ -1,5 +1,5 @@
-// Fetching the shared types from the interpreter-wide module "_native_abi_1"
-//: the first sharing module to execute creates and registers each
+// Fetching the shared types from the interpreter-wide module "_native_abi_1":
+// the first sharing module to execute creates and registers each
 // type; every later one finds it there and checks it.
 #include <Python.h>
 
