@@ -15,6 +15,7 @@
 #include <string>
 
 #include "call.hpp"
+#include "embedded_interpreter.hpp"
 #include "lookup.hpp"
 #include "module_state.hpp"
 #include "owned.hpp"
@@ -164,16 +165,7 @@ bool start_python()
     if (PyImport_AppendInittab("git_credential_kestrune", PyInit_git_credential_kestrune) < 0) {
         return false;
     }
-    PyConfig config;
-    PyConfig_InitIsolatedConfig(&config);
-    PyStatus status = PyConfig_SetBytesString(&config, &config.home, CPYTHON_PREFIX);
-    if (!PyStatus_Exception(status)) {
-        status = Py_InitializeFromConfig(&config);
-    }
-    PyConfig_Clear(&config);
-    if (PyStatus_Exception(status)) {
-        Py_ExitStatusException(status);
-    }
+    start_embedded_interpreter();
 
     static Fixture f;
     fixture = &f;

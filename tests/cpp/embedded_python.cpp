@@ -6,24 +6,15 @@
 
 #include <cstdlib>
 
+#include "embedded_interpreter.hpp"
+
 namespace {
 
 class EmbeddedPython : public ::testing::Environment {
 public:
     void SetUp() override
     {
-        PyConfig config;
-        PyConfig_InitIsolatedConfig(&config);
-        // The interpreter's own prefix, recorded at build time, so the test
-        // binary finds the standard library wherever it is run from.
-        PyStatus status = PyConfig_SetBytesString(&config, &config.home, CPYTHON_PREFIX);
-        if (!PyStatus_Exception(status)) {
-            status = Py_InitializeFromConfig(&config);
-        }
-        PyConfig_Clear(&config);
-        if (PyStatus_Exception(status)) {
-            Py_ExitStatusException(status);
-        }
+        start_embedded_interpreter();
     }
     void TearDown() override
     {

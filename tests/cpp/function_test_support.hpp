@@ -169,31 +169,10 @@ protected:
     static inline PyObject* metatype = nullptr;
 };
 
-// Runs `source` with the given names bound in a fresh namespace (with
-// builtins) and returns the namespace; empty with the exception printed when
-// the code raised.
-inline Owned<> run_with(const char* source,
-                        std::initializer_list<std::pair<const char*, PyObject*>> names)
-{
-    auto globals = Owned<>::steal(PyDict_New());
-    if (!globals ||
-        PyDict_SetItemString(globals.get(), "__builtins__", PyEval_GetBuiltins()) < 0) {
-        return {};
-    }
-    for (const auto& [name, value] : names) {
-        if (PyDict_SetItemString(globals.get(), name, value) < 0) {
-            return {};
-        }
-    }
-    auto result = Owned<>::steal(PyRun_String(source, Py_file_input, globals.get(), globals.get()));
-    if (!result) {
-        PyErr_Print();
-        return {};
-    }
-    return globals;
-}
+// Runs `source` with the given names bound in a fresh namespace.
+using test_support::run_python;
 
-// The value bound to `name` in a namespace that run_with returned (borrowed).
+// The value bound to `name` in a namespace that run_python returned (borrowed).
 inline PyObject* get(const Owned<>& ns, const char* name)
 {
     return ns ? PyDict_GetItemString(ns.get(), name) : nullptr;

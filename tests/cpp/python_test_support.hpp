@@ -4,7 +4,9 @@
 #include <Python.h>
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <string>
+#include <utility>
 
 #include "owned.hpp"
 
@@ -12,13 +14,20 @@ namespace test_support {
 
 using runtime::Owned;
 
-// Runs Python source in a fresh namespace (with builtins); returns that
-// namespace, or an empty handle with the exception printed and cleared.
-inline Owned<> run_python(const char* source)
+// Runs Python source in a fresh namespace (with builtins and the given names
+// bound); returns that namespace, or an empty handle with the exception
+// printed and cleared.
+inline Owned<> run_python(const char* source,
+                          std::initializer_list<std::pair<const char*, PyObject*>> names = {})
 {
     auto globals = Owned<>::steal(PyDict_New());
     if (!globals || PyDict_SetItemString(globals.get(), "__builtins__", PyEval_GetBuiltins()) < 0) {
         return {};
+    }
+    for (const auto& [name, value] : names) {
+        if (PyDict_SetItemString(globals.get(), name, value) < 0) {
+            return {};
+        }
     }
     auto result = Owned<>::steal(PyRun_String(source, Py_file_input, globals.get(), globals.get()));
     if (!result) {

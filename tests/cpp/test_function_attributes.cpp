@@ -22,7 +22,7 @@ protected:
     // Runs `source` with `f` bound; fails the test when it raises.
     static Owned<> run(const char* source, PyObject* f)
     {
-        Owned<> ns = run_with(source, {{"f", f}});
+        Owned<> ns = run_python(source, {{"f", f}});
         EXPECT_TRUE(ns) << source;
         return ns;
     }
@@ -35,7 +35,7 @@ protected:
                                    "\n    got = None\n"
                                    "except BaseException as e:\n"
                                    "    got = (type(e).__name__, str(e))\n";
-        Owned<> ns = run_with(source.c_str(), {{"f", f}});
+        Owned<> ns = run_python(source.c_str(), {{"f", f}});
         if (!ns) {
             return "<raised outside>";
         }
@@ -463,7 +463,7 @@ protected:
     void SetUp() override
     {
         FunctionAttributes::SetUp();
-        saved = run_with(
+        saved = run_python(
             "import sys\n"
             "saved = sys.modules.pop('asyncio.coroutines', None)\n",
             {});
@@ -471,7 +471,7 @@ protected:
     }
     void TearDown() override
     {
-        Owned<> ns = run_with(
+        Owned<> ns = run_python(
             "import sys\n"
             "sys.modules.pop('asyncio.coroutines', None)\n"
             "if saved is not None:\n"

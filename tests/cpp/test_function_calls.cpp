@@ -561,7 +561,7 @@ TEST_F(FunctionCall, FromDictKeepsTheDictionaryOrderAndReleasesEverything)
 TEST_F(FunctionCall, FromDictAcceptsStrSubclassKeysAndRefusesOthers)
 {
     Owned<> f = make(&def_fastcall_keywords);
-    Owned<> ns = run_with(
+    Owned<> ns = run_python(
         "class S(str): pass\n"
         "good = {S('k'): 1}\n"
         "bad = {'a': 1, b'k': 2}\n",
@@ -584,7 +584,7 @@ TEST_F(FunctionCall, PythonCallsReachTheEntries)
 {
     Owned<> f = make(&def_noargs);
     Owned<> g = make(&def_fastcall_keywords);
-    Owned<> ns = run_with(
+    Owned<> ns = run_python(
         "r0 = f()\n"
         "r1 = f(*(), **{})\n"
         "r2 = g(1, 2, k=3)\n"
@@ -640,7 +640,7 @@ TEST_F(FunctionCall, DescrGetReturnsTheFunctionOrABoundMethod)
 TEST_F(FunctionCall, AsAClassAttributeAndThroughAnInstance)
 {
     Owned<> f = make(&def_noargs);
-    Owned<> ns = run_with(
+    Owned<> ns = run_python(
         "import types\n"
         "class C:\n"
         "    pass\n"
@@ -669,7 +669,7 @@ TEST_F(FunctionCall, WithTheMethodBitAnInstanceIsSelf)
 {
     Owned<> f = make(&def_noargs);
     set_flags(f.get(), FUNC_METHOD);
-    Owned<> ns = run_with(
+    Owned<> ns = run_python(
         "class C:\n"
         "    pass\n"
         "C.g = f\n"
@@ -678,7 +678,7 @@ TEST_F(FunctionCall, WithTheMethodBitAnInstanceIsSelf)
         {{"f", f.get()}});
     ASSERT_TRUE(ns);
     EXPECT_EQ(received.self, get(ns, "c"));
-    Owned<> ns2 = run_with(
+    Owned<> ns2 = run_python(
         "class C:\n"
         "    pass\n"
         "C.g = f\n"

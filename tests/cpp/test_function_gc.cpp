@@ -49,7 +49,7 @@ protected:
     void SetUp() override
     {
         FunctionTest::SetUp();
-        ns = run_with(
+        ns = run_python(
             "import gc, weakref\n"
             "class Obj:\n"
             "    pass\n",
@@ -222,7 +222,7 @@ TEST_F(FunctionGc, DeallocClearsWeakReferencesAndReleasesTheType)
     const Py_ssize_t globals_refs = Py_REFCNT(runtime::state.module_dict);
     Owned<> f = make(&def_noargs);
     EXPECT_EQ(Py_REFCNT(runtime::state.function_type), type_refs + 1);
-    Owned<> r = run_with(
+    Owned<> r = run_python(
         "called = []\n"
         "ref = weakref.ref(f, called.append)\n"
         "ref2 = weakref.ref(f)\n"
@@ -262,7 +262,7 @@ TEST_F(FunctionGc, IsTrackedFromCreation)
 TEST_F(FunctionGc, CycleThroughItsOwnDictIsCollected)
 {
     Owned<> f = make(&def_noargs);
-    Owned<> r = run_with(
+    Owned<> r = run_python(
         "f.me = f\n"
         "called = []\n"
         "ref = weakref.ref(f, called.append)\n"
@@ -301,7 +301,7 @@ TEST_F(FunctionGc, CyclesThroughEveryVisitedAttributeAreCollected)
             "\n"
             "ref = weakref.ref(f)\n"
             "del f\n";
-        Owned<> r = run_with(source.c_str(), {{"weakref", get(ns, "weakref")}, {"f", f.get()}});
+        Owned<> r = run_python(source.c_str(), {{"weakref", get(ns, "weakref")}, {"f", f.get()}});
         ASSERT_TRUE(r) << cycle;
         f.reset();
         collect();
@@ -313,7 +313,7 @@ TEST_F(FunctionGc, CyclesThroughEveryVisitedAttributeAreCollected)
 TEST_F(FunctionGc, CycleThroughTheDefiningClassIsCollected)
 {
     Owned<> f = make(&def_method);
-    Owned<> r = run_with(
+    Owned<> r = run_python(
         "class Owner:\n"
         "    pass\n"
         "Owner.method = f\n"

@@ -14,7 +14,7 @@ namespace {
 using function_test::FunctionTest;
 using function_test::get;
 using function_test::NativeFunction;
-using function_test::run_with;
+using function_test::run_python;
 using runtime::Owned;
 using test_support::take_exception;
 using test_support::utf8;
@@ -85,7 +85,7 @@ TEST_F(SharedType, MetatypeIsASubclassOfTypeThatCannotBeInstantiated)
     EXPECT_EQ(getset[0].set, nullptr);
     EXPECT_EQ(getset[1].name, nullptr);
 
-    Owned<> ns = run_with(
+    Owned<> ns = run_python(
         "try:\n"
         "    M('X', (), {})\n"
         "    refused = None\n"
@@ -171,7 +171,7 @@ TEST_F(SharedType, RecordBeginsWithTheBuiltinFunctionRecord)
 
 TEST_F(SharedType, TheTypeItselfCannotBeCalled)
 {
-    Owned<> ns = run_with(
+    Owned<> ns = run_python(
         "try:\n"
         "    T()\n"
         "    refused = None\n"
@@ -273,7 +273,7 @@ TEST_F(SharedType, FetchRefusesARegisteredTypeOfAnotherSize)
 TEST_F(SharedType, FetchAcceptsARegisteredTypeOfTheRightSize)
 {
     forget("sized_probe_type");
-    Owned<> ns = run_with("class Probe: __slots__ = ('a',)\n", {});
+    Owned<> ns = run_python("class Probe: __slots__ = ('a',)\n", {});
     ASSERT_TRUE(ns);
     PyObject* probe = get(ns, "Probe");
     ASSERT_EQ(reinterpret_cast<PyTypeObject*>(probe)->tp_basicsize,
@@ -289,7 +289,7 @@ TEST_F(SharedType, FetchKeepsExactlyOneTypeWhenAnotherIsRegisteredDuringCreation
     // A metatype whose mro() runs while PyType_FromMetaclass builds the type;
     // it registers another type under the same key first. Set-default keeps
     // that one, and the type being created is discarded.
-    Owned<> ns = run_with(
+    Owned<> ns = run_python(
         "import sys, weakref\n"
         "class Winner: pass\n"
         "discarded = []\n"
@@ -321,7 +321,7 @@ TEST_F(SharedType, FetchWithTheWinnerCheckedAsARegisteredType)
 {
     forget("race_probe_bad");
     // The registered object that wins the race is checked like any other.
-    Owned<> ns = run_with(
+    Owned<> ns = run_python(
         "import sys\n"
         "class Meta(type):\n"
         "    def mro(cls):\n"

@@ -22,6 +22,7 @@
 #include <string>
 #include <string_view>
 
+#include "embedded_interpreter.hpp"
 #include "owned.hpp"
 
 PyMODINIT_FUNC PyInit_git_credential_kestrune();
@@ -67,17 +68,7 @@ void start_interpreter()
         fail("cannot register the module");
     }
 
-    PyConfig config;
-    PyConfig_InitIsolatedConfig(&config);
-    config.install_signal_handlers = 0;  // libFuzzer owns the signals
-    status = PyConfig_SetBytesString(&config, &config.home, CPYTHON_PREFIX);
-    if (!PyStatus_Exception(status)) {
-        status = Py_InitializeFromConfig(&config);
-    }
-    PyConfig_Clear(&config);
-    if (PyStatus_Exception(status)) {
-        Py_ExitStatusException(status);
-    }
+    start_embedded_interpreter(false);  // libFuzzer owns the signals
 }
 
 // Runs the driver file and returns its check function after setup(directory).
