@@ -95,3 +95,15 @@ execute_process(
   COMMAND "${Python3_EXECUTABLE}" -I -S -c "import sys; print(sys.base_prefix)"
   OUTPUT_VARIABLE CPYTHON_PREFIX OUTPUT_STRIP_TRAILING_WHITESPACE)
 message(STATUS "CPython 3.12: ${Python3_EXECUTABLE} (prefix ${CPYTHON_PREFIX}, suffix ${CPYTHON_EXT_SUFFIX})")
+
+# For the bundled launcher: the static libpython, what it links against, and
+# CPython's licence, which goes with every copy of it.
+execute_process(
+  COMMAND "${Python3_EXECUTABLE}" -I -S -c
+          "import sysconfig as s; print(s.get_config_var('LIBPL') + '/' + s.get_config_var('LIBRARY'))"
+  OUTPUT_VARIABLE CPYTHON_STATIC_LIBRARY OUTPUT_STRIP_TRAILING_WHITESPACE)
+set(CPYTHON_STATIC_LINK_LIBS dl m pthread util)
+execute_process(
+  COMMAND "${Python3_EXECUTABLE}" -I -S -c
+          "import sysconfig as s; print(s.get_path('stdlib') + '/LICENSE.txt')"
+  OUTPUT_VARIABLE CPYTHON_LICENSE OUTPUT_STRIP_TRAILING_WHITESPACE)

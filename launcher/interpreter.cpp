@@ -1,10 +1,10 @@
 // The interpreter's configuration.
 //
 // A credential helper must not run code that its environment supplies, so
-// nothing outside the launcher and the CPython it was built against decides
-// what runs: no PYTHON* variables, no site or user site-packages, no current
-// directory on sys.path, and the standard library taken from the CPython
-// prefix recorded at build time rather than searched for.
+// nothing outside the launcher and its runtime decides what runs: no PYTHON*
+// variables, no site or user site-packages, no current directory on sys.path,
+// and the standard library taken from the runtime that set_runtime_location
+// names rather than searched for.
 #include "interpreter.hpp"
 
 #include <unistd.h>
@@ -13,13 +13,11 @@
 #include <climits>
 #include <cstddef>
 
+#include "runtime_location.hpp"
+
 namespace launcher {
 
 namespace {
-
-// The prefix of the CPython 3.12 the launcher links; its standard library is
-// read from here wherever the launcher itself is installed.
-constexpr const char cpython_prefix[] = KESTRUNE_CPYTHON_PREFIX;
 
 PyStatus preinitialize()
 {
@@ -37,18 +35,34 @@ PyStatus preinitialize()
     return Py_PreInitialize(&preconfig);
 }
 
-// Sets config.executable to the launcher's own file, so that the path
-// computation does not search PATH for argv[0]. Without /proc the interpreter
-// computes it as usual.
-PyStatus set_executable(PyConfig& config)
+using ExecutablePath = std::array<char, PATH_MAX + 1>;
+
+// The launcher's own file, or an empty string without /proc.
+ExecutablePath own_path()
 {
-    std::array<char, PATH_MAX + 1> path{};
+    ExecutablePath path{};
     const ssize_t length = readlink("/proc/self/exe", path.data(), path.size());
     if (length <= 0 || static_cast<std::size_t>(length) >= path.size()) {
-        return PyStatus_Ok();
+        path[0] = '\0';
+    } else {
+        path[static_cast<std::size_t>(length)] = '\0';
     }
-    path[static_cast<std::size_t>(length)] = '\0';
-    return PyConfig_SetBytesString(&config, &config.executable, path.data());
+    return path;
+}
+
+// Sets config.executable to the launcher's own file, so that the path
+// computation does not search PATH for argv[0], and the runtime from it.
+// Without /proc the interpreter computes the executable as usual.
+PyStatus set_executable_and_runtime(PyConfig& config)
+{
+    const ExecutablePath path = own_path();
+    if (path[0] != '\0') {
+        const PyStatus status = PyConfig_SetBytesString(&config, &config.executable, path.data());
+        if (PyStatus_Exception(status)) {
+            return status;
+        }
+    }
+    return set_runtime_location(config, path.data());
 }
 
 PyStatus configure(PyConfig& config, int argc, char** argv)
@@ -64,12 +78,13 @@ PyStatus configure(PyConfig& config, int argc, char** argv)
     // BrokenPipeError rather than a silent kill, and SIGINT raises
     // KeyboardInterrupt.
     config.install_signal_handlers = 1;
+#if defined(KESTRUNE_TRACE_IMPORTS)
+    // The build's import tracer: every import reported on stderr, which is
+    // how the bundle learns what a run loads.
+    config.verbose = 1;
+#endif
 
     PyStatus status = PyConfig_SetBytesArgv(&config, argc, argv);
-    if (PyStatus_Exception(status)) {
-        return status;
-    }
-    status = PyConfig_SetBytesString(&config, &config.home, cpython_prefix);
     if (PyStatus_Exception(status)) {
         return status;
     }
@@ -81,7 +96,7 @@ PyStatus configure(PyConfig& config, int argc, char** argv)
     if (PyStatus_Exception(status)) {
         return status;
     }
-    return set_executable(config);
+    return set_executable_and_runtime(config);
 }
 
 } // namespace

@@ -1,11 +1,12 @@
 """What an import of the module binds, and how its functions and their code
 objects look to Python."""
+import ast
 import json
 import os
 import sys
 import unittest
 
-import support  # noqa: F401
+import support
 import git_credential_kestrune as helper
 
 FUNCTIONS = ["_read_token", "_parse_input", "cmd_get", "cmd_store", "cmd_erase"]
@@ -94,6 +95,45 @@ class NamespaceTest(unittest.TestCase):
         # needs its package to be importable.
         sys.modules.setdefault("scripts", types.ModuleType("scripts"))
         self.assertIs(pickle.loads(pickle.dumps(helper.cmd_get)), helper.cmd_get)
+
+
+class TypeStubTest(unittest.TestCase):
+    """scripts/git_credential_kestrune.pyi, installed beside the module, is
+    what type checkers and editors see of it."""
+
+    def setUp(self):
+        path = os.path.join(support.SOURCE_DIR, "scripts", "git_credential_kestrune.pyi")
+        with open(path, encoding="utf-8") as f:
+            self.stub = ast.parse(f.read(), path)
+
+    def stub_names(self):
+        names = {}
+        for node in self.stub.body:
+            if isinstance(node, ast.FunctionDef):
+                names[node.name] = node
+            elif isinstance(node, ast.AnnAssign):
+                names[node.target.id] = node
+            elif isinstance(node, ast.Import):
+                for alias in node.names:
+                    # Only `import x as x` re-exports a name from a stub.
+                    if alias.asname == alias.name:
+                        names[alias.name] = node
+        return names
+
+    def test_the_stub_names_what_the_module_binds(self):
+        bound = {name for name in vars(helper) if not name.startswith("__")}
+        self.assertEqual(set(self.stub_names()), bound)
+
+    def test_functions_take_no_arguments_and_return_what_the_stub_says(self):
+        returns = {name: ast.unparse(node.returns) for name, node in self.stub_names().items()
+                   if isinstance(node, ast.FunctionDef)}
+        self.assertEqual(returns, {"_read_token": "object", "_parse_input": "dict[str, str]",
+                                   "cmd_get": "None", "cmd_store": "None", "cmd_erase": "None"})
+        for name, node in self.stub_names().items():
+            if isinstance(node, ast.FunctionDef):
+                self.assertEqual(ast.unparse(node.args), "", name)
+        self.assertEqual(ast.unparse(self.stub_names()["CONFIG_PATH"].annotation), "str")
+        self.assertIsInstance(helper.CONFIG_PATH, str)
 
 
 if __name__ == "__main__":
