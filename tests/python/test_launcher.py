@@ -118,17 +118,31 @@ class InstallTest(unittest.TestCase):
         prefix = os.path.join(base, "prefix")
         subprocess.run(["cmake", "--install", support.BINARY_DIR, "--prefix", prefix],
                        check=True, capture_output=True, timeout=120)
+        # The manifest lists every file installed, so that removing what it
+        # lists uninstalls (docs/install.md).
+        with open(os.path.join(support.BINARY_DIR, "install_manifest.txt"), encoding="utf-8") as f:
+            manifest = sorted(os.path.relpath(line, prefix) for line in f.read().splitlines())
+        installed = sorted(os.path.relpath(os.path.join(folder, name), prefix)
+                           for folder, _, names in os.walk(prefix) for name in names)
+        self.assertEqual(manifest, installed)
+        site = os.path.join("lib", "python3.12", "site-packages")
+        module = "git_credential_kestrune" + sysconfig.get_config_var("EXT_SUFFIX")
+        self.assertLessEqual({os.path.join("bin", "git-credential-kestrune"),
+                              os.path.join(site, module),
+                              os.path.join(site, "git_credential_kestrune.pyi")}, set(installed))
+
         moved = os.path.join(base, "moved")
         os.rename(prefix, moved)
         launcher = os.path.join(moved, "bin", "git-credential-kestrune")
-        module = "git_credential_kestrune" + sysconfig.get_config_var("EXT_SUFFIX")
-        self.assertTrue(os.path.isfile(os.path.join(moved, "lib", module)))
-
         home = make_home(self, {"github_token": TOKEN})
         result = run_launcher(["get"], GITHUB_REQUEST, home=home, launcher=launcher)
         self.assertEqual((result.returncode, result.stdout, result.stderr), (0, answer(TOKEN), b""))
         result = run_launcher(["erase"], env=clean_env(), launcher=launcher, cwd=base)
         self.assertEqual((result.returncode, result.stdout, result.stderr), (0, b"", b""))
+        imported = support.run_python(
+            "import git_credential_kestrune as m; print(m.__file__)",
+            env={"PYTHONPATH": os.path.join(moved, site)})
+        self.assertEqual(imported.stdout, os.path.join(moved, site, module) + "\n", imported.stderr)
 
 
 class MainJobTest(unittest.TestCase):

@@ -1,0 +1,235 @@
+"""The packages as users get them: the tarball and the .deb that `cpack` makes
+of the bundled build, and `pip install .` into a fresh virtual environment.
+
+Each class is one ctest case (label `packaging`). PackageBuild is their
+fixture: it configures and builds the package preset's settings in a folder
+of its own (KESTRUNE_PACKAGE_BUILD_DIR), never in the tree the other tests
+use, and runs cpack there.
+
+A bundled launcher must answer every kind of run with nothing of the CPython
+it was built from: as root the tests run it in a mount namespace where an
+empty folder hides that CPython's prefix; otherwise they say so and skip
+those runs. Either way its sys.path holds only its own runtime, so a module
+the bundle lacks fails the run.
+"""
+import glob
+import os
+import shutil
+import subprocess
+import sys
+import tarfile
+import tempfile
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "python"))
+from launcher_support import GITHUB_REQUEST, TOKEN, answer, clean_env, make_home  # noqa: E402
+
+SOURCE_DIR = os.environ.get("KESTRUNE_SOURCE_DIR", "")
+PYTHON = os.environ.get("KESTRUNE_PYTHON", sys.executable)
+PACKAGE_BUILD_DIR = os.environ.get("KESTRUNE_PACKAGE_BUILD_DIR", "")
+CPYTHON_PREFIX = os.path.realpath(
+    subprocess.run([PYTHON, "-I", "-S", "-c", "import sys; print(sys.base_prefix)"],
+                   capture_output=True, text=True, check=True).stdout.strip())
+VERSION_LINE = b"git-credential-kestrune 1.0.0\n"
+
+# (arguments, stdin or None for a closed stdin, expected exit status, stdout
+# or None to leave it unchecked): one run of each kind that the bundle was
+# made from.
+RUNS = [
+    (["get"], GITHUB_REQUEST, 0, answer(TOKEN)),
+    ([], GITHUB_REQUEST, 0, answer(TOKEN)),
+    (["get"], b"protocol=https\nhost=example.com\n\n", 0, b""),
+    (["store"], GITHUB_REQUEST + b"username=u\npassword=p\n\n", 0, b""),
+    (["erase"], GITHUB_REQUEST, 0, b""),
+    (["get"], None, 1, b""),
+    (["--version"], b"", 0, VERSION_LINE),
+    (["--help"], b"", 0, None),
+]
+
+
+def hidden_prefix_reason():
+    """Why the prefix cannot be hidden here, or None when it can."""
+    if os.geteuid() != 0:
+        return "hiding the CPython prefix needs root (unshare -m and a bind mount)"
+    if not shutil.which("unshare"):
+        return "hiding the CPython prefix needs unshare (Debian: util-linux)"
+    return None
+
+
+def run(launcher, args, stdin, home, hide_prefix):
+    """Runs `launcher` as git would; with `hide_prefix`, in a mount namespace
+    where the CPython prefix is an empty folder."""
+    argv = [launcher, *args]
+    if stdin is None:
+        argv = ["sh", "-c", 'exec "$0" "$@" <&-', *argv]
+    if hide_prefix:
+        empty = tempfile.mkdtemp(prefix="kestrune-empty-")
+        try:
+            argv = ["unshare", "-m", "sh", "-c",
+                    'mount --bind "$0" "$1" && shift 2 && exec "$@"',
+                    empty, CPYTHON_PREFIX, *argv]
+            return subprocess.run(argv, input=stdin, env=clean_env(HOME=home), cwd=home,
+                                  capture_output=True, timeout=120)
+        finally:
+            os.rmdir(empty)
+    return subprocess.run(argv, input=stdin, env=clean_env(HOME=home), cwd=home,
+                          capture_output=True, timeout=120)
+
+
+class BundledLauncherChecks:
+    """The runs every installed bundled launcher must answer."""
+
+    def check_runs(self, launcher, hide_prefix):
+        home = make_home(self, {"github_token": TOKEN})
+        for args, stdin, status, stdout in RUNS:
+            with self.subTest(args=args, stdin=stdin, hide_prefix=hide_prefix):
+                result = run(launcher, args, stdin, home, hide_prefix)
+                self.assertEqual(result.returncode, status, result.stderr)
+                if stdout is not None:
+                    self.assertEqual(result.stdout, stdout)
+                if status == 0:
+                    self.assertEqual(result.stderr, b"")
+                else:
+                    self.assertTrue(result.stderr.endswith(
+                        b"TypeError: 'NoneType' object is not iterable\n"), result.stderr)
+
+    def check_launcher(self, launcher):
+        self.check_runs(launcher, hide_prefix=False)
+        reason = hidden_prefix_reason()
+        if reason:
+            self.skipTest(reason)
+        self.check_runs(launcher, hide_prefix=True)
+
+    def check_runtime(self, runtime):
+        with open(os.path.join(runtime, "LICENSE.txt"), "rb") as f:
+            licence = f.read()
+        with open(os.path.join(CPYTHON_PREFIX, "lib", "python3.12", "LICENSE.txt"), "rb") as f:
+            self.assertEqual(licence, f.read())
+        with open(os.path.join(runtime, "modules.txt"), encoding="utf-8") as f:
+            modules = set(f.read().split("\n"))
+        # What every run needs at the least: the extension modules that the
+        # helper imports, and the codec that UTF-8 mode loads.
+        self.assertLessEqual({"extension zlib", "extension _json", "source json",
+                              "source encodings.utf_8"}, modules)
+        for name in os.listdir(os.path.join(runtime, "lib-dynload")):
+            dynamic = subprocess.run(["readelf", "-d", os.path.join(runtime, "lib-dynload", name)],
+                                     capture_output=True, text=True, check=True).stdout
+            self.assertNotRegex(dynamic, r"R(UN)?PATH", name)
+
+
+class PackageBuild(unittest.TestCase):
+    def test_configure_build_and_cpack(self):
+        build = PACKAGE_BUILD_DIR
+        subprocess.run(["cmake", "-S", SOURCE_DIR, "-B", build, "-G", "Ninja",
+                        "-DCMAKE_BUILD_TYPE=Release", "-DKESTRUNE_BUNDLE=ON",
+                        "-DKESTRUNE_BUILD_TESTS=OFF", "-DKESTRUNE_BUILD_BENCH=OFF",
+                        "-DPython3_EXECUTABLE=" + PYTHON], check=True, timeout=300)
+        subprocess.run(["cmake", "--build", build], check=True, timeout=1200)
+        for old in glob.glob(os.path.join(build, "git-credential-kestrune*.*")):
+            os.remove(old)
+        subprocess.run(["cpack", "-G", "TGZ;DEB"], cwd=build, check=True, timeout=600)
+
+
+def package(pattern):
+    found = glob.glob(os.path.join(PACKAGE_BUILD_DIR, pattern))
+    if len(found) != 1:
+        raise AssertionError("expected one %s in %s, found %s" % (pattern, PACKAGE_BUILD_DIR, found))
+    return found[0]
+
+
+class TarballTest(BundledLauncherChecks, unittest.TestCase):
+    def setUp(self):
+        self.root = tempfile.mkdtemp(prefix="kestrune-tarball-")
+        self.addCleanup(shutil.rmtree, self.root)
+        with tarfile.open(package("git-credential-kestrune-*.tar.gz")) as archive:
+            archive.extractall(self.root, filter="tar")
+        (top,) = os.listdir(self.root)
+        self.prefix = os.path.join(self.root, top)
+
+    def test_layout(self):
+        site = os.path.join(self.prefix, "lib", "python3.12", "site-packages")
+        self.assertEqual(sorted(os.listdir(site)),
+                         ["git_credential_kestrune.cpython-312-x86_64-linux-gnu.so",
+                          "git_credential_kestrune.pyi"])
+        self.check_runtime(os.path.join(self.prefix, "lib", "git-credential-kestrune"))
+        launcher = os.path.join(self.prefix, "bin", "git-credential-kestrune")
+        dynamic = subprocess.run(["readelf", "-d", launcher], capture_output=True, text=True,
+                                 check=True).stdout
+        self.assertNotIn("libpython", dynamic)
+        self.assertNotRegex(dynamic, r"R(UN)?PATH")
+
+    def test_answers_from_anywhere(self):
+        self.check_launcher(os.path.join(self.prefix, "bin", "git-credential-kestrune"))
+
+
+class DebTest(BundledLauncherChecks, unittest.TestCase):
+    def setUp(self):
+        self.deb = package("git-credential-kestrune_*.deb")
+
+    def field(self, name):
+        return subprocess.run(["dpkg-deb", "-f", self.deb, name], capture_output=True,
+                              text=True, check=True).stdout.strip()
+
+    def test_control_fields_and_lintian(self):
+        depends = {d.split(" ")[0] for d in self.field("Depends").split(", ")}
+        self.assertEqual(depends, {"git", "libc6", "zlib1g"})
+        self.assertEqual((self.field("Package"), self.field("Section")),
+                         ("git-credential-kestrune", "vcs"))
+        if not shutil.which("lintian"):
+            self.skipTest("lintian is not installed (.ci/run installs it)")
+        result = subprocess.run(["lintian", "--fail-on", "error", self.deb],
+                                capture_output=True, text=True, timeout=600)
+        self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+        self.assertNotRegex(result.stdout, r"(?m)^E: ")
+
+    def test_answers_from_an_unpacked_root(self):
+        root = tempfile.mkdtemp(prefix="kestrune-deb-")
+        self.addCleanup(shutil.rmtree, root)
+        subprocess.run(["dpkg-deb", "-x", self.deb, root], check=True)
+        docs = os.path.join(root, "usr", "share", "doc", "git-credential-kestrune")
+        self.assertEqual(sorted(os.listdir(docs)), ["changelog.Debian.gz", "copyright"])
+        with open(os.path.join(docs, "copyright"), encoding="utf-8") as f:
+            copyright = f.read()
+        self.assertIn("\nLicense: PSF-2.0\n A. HISTORY OF THE SOFTWARE\n", copyright)
+        self.assertIn("\n PYTHON SOFTWARE FOUNDATION LICENSE VERSION 2\n", copyright)
+        self.check_runtime(os.path.join(root, "usr", "lib", "git-credential-kestrune"))
+        self.check_launcher(os.path.join(root, "usr", "bin", "git-credential-kestrune"))
+
+
+class PipTest(unittest.TestCase):
+    def test_pip_install_into_a_fresh_venv_and_uninstall(self):
+        scratch = tempfile.mkdtemp(prefix="kestrune-venv-")
+        self.addCleanup(shutil.rmtree, scratch)
+        venv = os.path.join(scratch, "venv")
+        subprocess.run([PYTHON, "-m", "venv", venv], check=True, timeout=300)
+        python = os.path.join(venv, "bin", "python")
+        # No index, no cache, no configuration of the machine's: what pip
+        # needs comes from the source tree and the venv alone.
+        env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "HOME": scratch,
+               "PIP_CONFIG_FILE": os.devnull}
+        subprocess.run([python, "-m", "pip", "install", "--no-index", "--no-cache-dir",
+                        SOURCE_DIR], env=env, check=True, timeout=1200)
+
+        site = subprocess.run(
+            [python, "-I", "-c", "import git_credential_kestrune as m, os; "
+             "print(os.path.dirname(m.__file__)); print(m.CONFIG_PATH)"],
+            env={"HOME": scratch}, capture_output=True, text=True, check=True).stdout.split("\n")
+        self.assertEqual(site[0], os.path.join(venv, "lib", "python3.12", "site-packages"))
+        self.assertEqual(site[1], os.path.join(scratch, ".kestrune", "config.json"))
+        self.assertTrue(os.path.isfile(os.path.join(site[0], "git_credential_kestrune.pyi")))
+
+        home = make_home(self, {"github_token": TOKEN})
+        launcher = os.path.join(venv, "bin", "git-credential-kestrune")
+        result = run(launcher, ["get"], GITHUB_REQUEST, home, hide_prefix=False)
+        self.assertEqual((result.returncode, result.stdout, result.stderr),
+                         (0, answer(TOKEN), b""))
+
+        subprocess.run([python, "-m", "pip", "uninstall", "-y", "git-credential-kestrune"],
+                       env=env, check=True, capture_output=True, timeout=300)
+        self.assertFalse(os.path.exists(launcher))
+        self.assertFalse(os.path.exists(os.path.join(venv, "lib", "git-credential-kestrune")))
+        self.assertEqual(sorted(n for n in os.listdir(site[0]) if "kestrune" in n), [])
+
+
+if __name__ == "__main__":
+    unittest.main()
