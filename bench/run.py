@@ -35,6 +35,8 @@ ANSWER = "username=x-access-token\npassword=%s\n\n" % TOKEN
 TARGETS = {
     "P1a": 1.05, "P1b": 0.80, "P2a": 1.05, "P2b": 0.70,
     "P3a": 0.60, "P3b": 0.60, "P4": 1.00, "P5": 1.00,
+    # The bundled launcher (package preset) against the development one.
+    "B1": 1.00, "B5": 1.05,
 }
 
 # Micro-benchmark cases whose fast path must beat the generic call. The others
@@ -155,7 +157,7 @@ class Row:
         return "met" if self.ratio <= self.target else "MISSED"
 
 
-def start_up_and_memory(build, settings, env, stdin_path):
+def start_up_and_memory(build, settings, env, stdin_path, bundled=None):
     build.require(build.launcher)
     commands = {
         "launcher": [build.launcher, "get"],
@@ -166,11 +168,20 @@ def start_up_and_memory(build, settings, env, stdin_path):
         "bare": [build.python, "-I", "-S", "-c",
                  "import gc; gc.disable(); import sys, os, json; os._exit(0)"],
     }
-    check_answers({k: commands[k] for k in ("launcher", "plain")}, env)
+    if bundled:
+        build.require(bundled)
+        commands["bundled"] = [bundled, "get"]
+    check_answers({k: commands[k] for k in ("launcher", "plain", "bundled") if k in commands}, env)
     runs = interleaved(commands, settings.process_reps, env, stdin_path)
     wall = {k: statistics.median(ms for ms, _ in v) for k, v in runs.items()}
     rss = {k: statistics.median(kib for _, kib in v) / 1024 for k, v in runs.items()}
-    return [
+    bundle_rows = [
+        Row("B1", "start-up: bundled launcher `get` vs development launcher `get`",
+            wall["bundled"], wall["launcher"], "ms", TARGETS["B1"]),
+        Row("B5", "peak RSS: bundled launcher `get` vs development launcher `get`",
+            rss["bundled"], rss["launcher"], "MiB", TARGETS["B5"]),
+    ] if bundled else []
+    return bundle_rows + [
         Row("P1a", "start-up: launcher `get` vs python -I -S -c 'import sys, os, json'",
             wall["launcher"], wall["floor"], "ms", TARGETS["P1a"]),
         Row("P1b", "start-up: launcher `get` vs plain script `get`",
@@ -319,6 +330,9 @@ def main():
     parser.add_argument("--smoke", action="store_true",
                         help="a quick pass: few repetitions; the figures mean little")
     parser.add_argument("--build-dir", default=os.path.join(SOURCE_DIR, "build", "default"))
+    parser.add_argument("--bundle-dir",
+                        help="a build of the package preset: with P1 and P5, its bundled "
+                             "launcher runs in the same loop (rows B1, B5)")
     parser.add_argument("--only", default="P1,P2,P3,P4,P5,M",
                         help="comma-separated groups to run (P1 and P5 run together)")
     args = parser.parse_args()
@@ -349,7 +363,9 @@ def main():
         started = time.monotonic()
         rows = []
         if only & {"P1", "P5"}:
-            rows += start_up_and_memory(build, settings, env, request)
+            bundled = (os.path.join(os.path.abspath(args.bundle_dir), "bin", "git-credential-kestrune")
+                       if args.bundle_dir else None)
+            rows += start_up_and_memory(build, settings, env, request, bundled)
         if only & {"P2", "P3"}:
             rows += in_process(build, settings, env, plain_dir)
         if "P4" in only:

@@ -66,7 +66,7 @@ def run(launcher, args, stdin, home, hide_prefix):
         empty = tempfile.mkdtemp(prefix="kestrune-empty-")
         try:
             argv = ["unshare", "-m", "sh", "-c",
-                    'mount --bind "$0" "$1" && shift 2 && exec "$@"',
+                    'mount --bind "$0" "$1" && shift && exec "$@"',
                     empty, CPYTHON_PREFIX, *argv]
             return subprocess.run(argv, input=stdin, env=clean_env(HOME=home), cwd=home,
                                   capture_output=True, timeout=120)
