@@ -161,6 +161,19 @@ class TarballTest(BundledLauncherChecks, unittest.TestCase):
     def test_answers_from_anywhere(self):
         self.check_launcher(os.path.join(self.prefix, "bin", "git-credential-kestrune"))
 
+    def test_a_launcher_without_its_runtime_says_so(self):
+        alone = os.path.join(self.root, "alone")
+        os.makedirs(alone)
+        launcher = shutil.copy(os.path.join(self.prefix, "bin", "git-credential-kestrune"), alone)
+        home = make_home(self, {"github_token": TOKEN})
+        result = run(launcher, ["get"], GITHUB_REQUEST, home, hide_prefix=False)
+        self.assertEqual((result.returncode, result.stdout, result.stderr), (
+            1, b"", b"git-credential-kestrune: its runtime is missing: "
+            + os.fsencode(self.root) + b"/alone/../lib/git-credential-kestrune/python312.zip\n"))
+        # The options need no interpreter.
+        result = run(launcher, ["--version"], b"", home, hide_prefix=False)
+        self.assertEqual((result.returncode, result.stdout), (0, VERSION_LINE))
+
 
 class DebTest(BundledLauncherChecks, unittest.TestCase):
     def setUp(self):
