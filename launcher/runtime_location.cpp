@@ -2,12 +2,13 @@
 //
 // A bundled launcher (the build option KESTRUNE_BUNDLE) has libpython linked
 // in and carries its runtime in lib/git-credential-kestrune under its install
-// prefix: the pure-Python modules a run imports, as compiled code in a zip
-// (stored, so that reading it needs no zlib), and the extension modules it
-// loads in lib-dynload. sys.path is exactly those two entries, so a run can
-// neither miss a module silently nor pick one up from elsewhere on the
-// machine. A development build keeps the CPython prefix recorded at build
-// time as its fallback, so that it runs from the build tree.
+// prefix: the extension modules a run loads in lib-dynload, and the
+// pure-Python modules it imports, as compiled code in a zip (stored, so that
+// reading it needs no zlib), when the build found any. sys.path is exactly
+// those two entries, so a run can neither miss a module silently nor pick one
+// up from elsewhere on the machine. A development build keeps the CPython
+// prefix recorded at build time as its fallback, so that it runs from the
+// build tree.
 #include "runtime_location.hpp"
 
 #include <sys/stat.h>
@@ -48,10 +49,10 @@ std::string bundled_runtime(std::string_view executable)
     return join(executable.substr(0, slash), runtime_dir);
 }
 
-bool is_file(const std::string& path)
+bool is_directory(const std::string& path)
 {
     struct stat info {};
-    return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 PyStatus append_path(PyConfig& config, const std::string& path)
@@ -89,7 +90,7 @@ PyStatus set_runtime_location(PyConfig& config, const char* executable)
     // are given, so the search for them would only print warnings.
     config.pathconfig_warnings = 0;
     const std::string runtime = bundled_runtime(executable);
-    if (!runtime.empty() && is_file(join(runtime, stdlib_archive))) {
+    if (!runtime.empty() && is_directory(join(runtime, extension_dir))) {
         return use_bundled_runtime(config, runtime);
     }
 #if defined(KESTRUNE_DEVELOPMENT_PREFIX)
@@ -97,7 +98,7 @@ PyStatus set_runtime_location(PyConfig& config, const char* executable)
     return PyConfig_SetBytesString(&config, &config.home, development_prefix);
 #else
     std::fprintf(stderr, "git-credential-kestrune: its runtime is missing: %s\n",
-                 runtime.empty() ? runtime_dir.data() : join(runtime, stdlib_archive).c_str());
+                 runtime.empty() ? runtime_dir.data() : join(runtime, extension_dir).c_str());
     return PyStatus_Exit(1);
 #endif
 }

@@ -6,11 +6,12 @@ What goes in is what a run loads from disk, learnt by running TRACER (the
 launcher built with import tracing, on the CPython prefix) on a sample request
 of every kind a run can meet:
 
-    python312.zip   the pure-Python modules those runs import, compiled,
-                    stored uncompressed (zipimport reads stored entries
-                    without zlib, which is itself one of the modules)
     lib-dynload/    the extension modules they load, with their library
                     search path removed and stripped
+    python312.zip   the pure-Python modules those runs import from disk,
+                    compiled, stored uncompressed (zipimport reads stored
+                    entries without zlib, which is itself one of the
+                    modules); left out when there are none
     LICENSE.txt     CPython's licence
     modules.txt     what was put in, one "kind name" a line
 
@@ -149,7 +150,8 @@ def main():
             listing.append("source " + name)
         else:
             sys.exit("bundle: %s comes from %s, which the bundle cannot hold" % (name, spec.origin))
-    write_archive(os.path.join(args.out_dir, "python312.zip"), entries)
+    if entries:
+        write_archive(os.path.join(args.out_dir, "python312.zip"), entries)
     shutil.copyfile(os.path.join(sysconfig.get_path("stdlib"), "LICENSE.txt"),
                     os.path.join(args.out_dir, "LICENSE.txt"))
     with open(os.path.join(args.out_dir, "modules.txt"), "w", encoding="utf-8") as f:

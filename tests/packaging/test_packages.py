@@ -169,7 +169,7 @@ class TarballTest(BundledLauncherChecks, unittest.TestCase):
         result = run(launcher, ["get"], GITHUB_REQUEST, home, hide_prefix=False)
         self.assertEqual((result.returncode, result.stdout, result.stderr), (
             1, b"", b"git-credential-kestrune: its runtime is missing: "
-            + os.fsencode(self.root) + b"/alone/../lib/git-credential-kestrune/python312.zip\n"))
+            + os.fsencode(self.root) + b"/alone/../lib/git-credential-kestrune/lib-dynload\n"))
         # The options need no interpreter.
         result = run(launcher, ["--version"], b"", home, hide_prefix=False)
         self.assertEqual((result.returncode, result.stdout), (0, VERSION_LINE))
