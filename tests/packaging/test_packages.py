@@ -13,6 +13,7 @@ those runs. Either way its sys.path holds only its own runtime, so a module
 the bundle lacks fails the run.
 """
 import glob
+import gzip
 import os
 import shutil
 import subprocess
@@ -77,7 +78,16 @@ def run(launcher, args, stdin, home, hide_prefix):
 
 
 class BundledLauncherChecks:
-    """The runs every installed bundled launcher must answer."""
+    """What every installed bundled launcher must have and answer."""
+
+    def check_man_page(self, prefix):
+        source = os.path.join(SOURCE_DIR, "docs", "git-credential-kestrune.1")
+        installed = os.path.join(prefix, "share", "man", "man1", "git-credential-kestrune.1.gz")
+        if not os.path.exists(source):
+            self.assertFalse(os.path.exists(installed))
+            return
+        with open(source, "rb") as f, gzip.open(installed) as packed:
+            self.assertEqual(packed.read(), f.read())
 
     def check_runs(self, launcher, hide_prefix):
         home = make_home(self, {"github_token": TOKEN})
@@ -152,6 +162,7 @@ class TarballTest(BundledLauncherChecks, unittest.TestCase):
                          ["git_credential_kestrune.cpython-312-x86_64-linux-gnu.so",
                           "git_credential_kestrune.pyi"])
         self.check_runtime(os.path.join(self.prefix, "lib", "git-credential-kestrune"))
+        self.check_man_page(self.prefix)
         launcher = os.path.join(self.prefix, "bin", "git-credential-kestrune")
         dynamic = subprocess.run(["readelf", "-d", launcher], capture_output=True, text=True,
                                  check=True).stdout
@@ -206,6 +217,7 @@ class DebTest(BundledLauncherChecks, unittest.TestCase):
         self.assertIn("\nLicense: PSF-2.0\n A. HISTORY OF THE SOFTWARE\n", copyright)
         self.assertIn("\n PYTHON SOFTWARE FOUNDATION LICENSE VERSION 2\n", copyright)
         self.check_runtime(os.path.join(root, "usr", "lib", "git-credential-kestrune"))
+        self.check_man_page(os.path.join(root, "usr"))
         self.check_launcher(os.path.join(root, "usr", "bin", "git-credential-kestrune"))
 
 
