@@ -76,7 +76,9 @@ def traced_imports(tracer):
             argv = [tracer, *args]
             if stdin is None:
                 argv = ["sh", "-c", 'exec "$0" "$@" <&-', *argv]
-            done = subprocess.run(argv, input=stdin, env={"HOME": home}, cwd=home,
+            # PATH for the runs that start git.
+            env = {"HOME": home, "PATH": os.environ.get("PATH", "/usr/bin:/bin")}
+            done = subprocess.run(argv, input=stdin, env=env, cwd=home,
                                   capture_output=True, timeout=120)
             if done.returncode != status:
                 sys.exit("bundle: %s %s exited %d, not %d:\n%s" % (
