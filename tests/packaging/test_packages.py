@@ -255,6 +255,29 @@ class PipTest(unittest.TestCase):
         self.assertFalse(os.path.exists(os.path.join(venv, "lib", "git-credential-kestrune")))
         self.assertEqual(sorted(n for n in os.listdir(site[0]) if "kestrune" in n), [])
 
+    def test_sdist_through_debian_python3_build(self):
+        # Debian's `build` runs under CPython 3.12 given Debian's package path;
+        # the sdist is what it builds the wheel from.
+        debian_path = "/usr/lib/python3/dist-packages"
+        if not os.path.isdir(os.path.join(debian_path, "build")):
+            self.skipTest("python3-build is not installed (.ci/run installs it)")
+        out = tempfile.mkdtemp(prefix="kestrune-sdist-")
+        self.addCleanup(shutil.rmtree, out)
+        subprocess.run([PYTHON, "-m", "build", "--sdist", "--no-isolation", "--outdir", out,
+                        SOURCE_DIR], env={"PATH": os.environ.get("PATH", "/usr/bin:/bin"),
+                                          "PYTHONPATH": debian_path, "HOME": out},
+                       check=True, capture_output=True, timeout=300)
+        (sdist,) = os.listdir(out)
+        self.assertEqual(sdist, "git_credential_kestrune-1.0.0.tar.gz")
+        with tarfile.open(os.path.join(out, sdist)) as archive:
+            names = set(archive.getnames())
+        top = "git_credential_kestrune-1.0.0/"
+        self.assertLessEqual({top + "PKG-INFO", top + "pyproject.toml", top + "CMakeLists.txt",
+                              top + "packaging/kestrune_build.py",
+                              top + "scripts/git_credential_kestrune.pyi"}, names)
+        self.assertEqual([n for n in names if n.startswith((top + "build/", top + ".git/"))
+                          or n.endswith(".pyc")], [])
+
 
 if __name__ == "__main__":
     unittest.main()
