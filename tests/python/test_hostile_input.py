@@ -68,7 +68,7 @@ class HostileStdinTest(HostileCase):
         huge = b"x" * MEGABYTES_10
         cases = [
             (b"protocol=https\npath=" + huge + b"\nhost=github.com\n\n", answer(TOKEN)),
-            (b"protocol=https\nhost=" + huge + b".github.com\n\n", answer(TOKEN)),
+            (b"protocol=https\nhost=" + huge + b".github.com\n\n", b""),  # label too long
             (b"protocol=https\nhost=github.com" + huge + b"\n\n", b""),
             (huge, b""),  # one line, no newline at all
         ]
@@ -198,22 +198,18 @@ class HostileConfigTest(HostileCase):
             self.assertSilent(label)
 
     def test_nesting_around_the_recursion_limit(self):
-        # As deep as the interpreter parses, the token's text must still be
-        # made in full: the answer is whole or absent, never cut short.
+        # As deep as the interpreter parses, and just past it: a nested token
+        # is no str, so there is never an answer, and never a traceback.
         for depth in range(1440, 1560, 4):
             nested = b"[" * depth + b"]" * depth
             self.write(b'{"github_token": ' + nested + b"}")
             with self.subTest(depth=depth):
-                result = self.helper()
-                self.assertEqual((result.returncode, result.stderr), (0, b""))
-                self.assertIn(result.stdout, (b"", answer(nested)))
+                self.assertAnswer(self.helper(), b"")
 
     def test_very_large(self):
         padding = b"x" * (32 * 1024 * 1024)
         self.write(b'{"padding": "' + padding + b'", "github_token": "' + TOKEN.encode() + b'"}')
-        self.assertAnswer(self.helper(), answer(TOKEN))
-        self.write(b" " * len(padding) + b"{")
-        self.assertSilent("large and invalid")
+        self.assertSilent("over 1 MiB")
 
 
 class HostileEnvironmentTest(HostileCase):
