@@ -4,6 +4,19 @@ namespace kestrune {
 
 namespace {
 
+// The first `n` characters of `s` (all of it when shorter) and the characters
+// from `pos` on (pos <= s.size()). Unlike substr, neither can throw: the
+// module is built without C++ exceptions and links no C++ runtime.
+std::string_view first(std::string_view s, std::size_t n)
+{
+    return {s.data(), n < s.size() ? n : s.size()};
+}
+
+std::string_view from(std::string_view s, std::size_t pos)
+{
+    return {s.data() + pos, s.size() - pos};
+}
+
 bool is_ascii_digit(char c) { return c >= '0' && c <= '9'; }
 
 bool is_ascii_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
@@ -30,7 +43,7 @@ std::string_view without_port(std::string_view host)
     if (colon == std::string_view::npos) {
         return host;
     }
-    const std::string_view digits = host.substr(colon + 1);
+    const std::string_view digits = from(host, colon + 1);
     if (digits.empty() || digits.size() > 5) {
         return host;
     }
@@ -41,7 +54,7 @@ std::string_view without_port(std::string_view host)
         }
         value = value * 10 + static_cast<unsigned>(c - '0');
     }
-    return value >= 1 && value <= 65535 ? host.substr(0, colon) : host;
+    return value >= 1 && value <= 65535 ? first(host, colon) : host;
 }
 
 bool is_dns_label(std::string_view label)
@@ -62,7 +75,7 @@ bool is_dns_labels(std::string_view names)
 {
     for (;;) {
         const std::size_t dot = names.find('.');
-        if (!is_dns_label(names.substr(0, dot))) {
+        if (!is_dns_label(first(names, dot))) {
             return false;
         }
         if (dot == std::string_view::npos) {
@@ -87,8 +100,8 @@ bool host_is_github(std::string_view host, std::string_view github)
         return false;
     }
     const std::size_t dot = host.size() - github.size() - 1;
-    return host[dot] == '.' && ascii_iequals(host.substr(dot + 1), github) &&
-           is_dns_labels(host.substr(0, dot));
+    return host[dot] == '.' && ascii_iequals(from(host, dot + 1), github) &&
+           is_dns_labels(first(host, dot));
 }
 
 } // namespace kestrune
