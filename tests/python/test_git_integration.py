@@ -25,6 +25,9 @@ class GitCase(unittest.TestCase):
             options += ["-c", "credential.helper=" + helper]
         env = clean_env(HOME=home or self.home, PATH=path or os.environ["PATH"],
                         GIT_CONFIG_NOSYSTEM="1", GIT_TERMINAL_PROMPT="0")
+        # Git is not ours, and a sanitizer runtime preloaded into
+        # git-remote-https can deadlock it; the launcher links its own.
+        env.pop("LD_PRELOAD", None)
         result = subprocess.run(["git", *options, *args], input=stdin, env=env,
                                 cwd=cwd or self.home, capture_output=True, timeout=60)
         self.assertEqual((result.returncode, result.stderr), (0, b""))
