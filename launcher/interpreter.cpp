@@ -7,6 +7,8 @@
 // prefix recorded at build time rather than searched for.
 #include "interpreter.hpp"
 
+#include "prefault.hpp"
+
 #include <unistd.h>
 
 #include <array>
@@ -20,6 +22,14 @@ namespace {
 // The prefix of the CPython 3.12 the launcher links; its standard library is
 // read from here wherever the launcher itself is installed.
 constexpr const char cpython_prefix[] = KESTRUNE_CPYTHON_PREFIX;
+
+#if defined(KESTRUNE_FROZEN_MODULES)
+// The pure-Python standard-library modules that a run imports, compiled into
+// the launcher at build time (launcher/freeze_modules.py). The frozen importer
+// comes before the path finder, so they are never read from disk; the
+// standard library's own files are still the source that tracebacks show.
+extern "C" const _frozen kestrune_frozen_modules[];
+#endif
 
 PyStatus preinitialize()
 {
@@ -88,10 +98,14 @@ PyStatus configure(PyConfig& config, int argc, char** argv)
 
 PyStatus start_interpreter(int argc, char** argv)
 {
+#if defined(KESTRUNE_FROZEN_MODULES)
+    PyImport_FrozenModules = kestrune_frozen_modules;
+#endif
     PyStatus status = preinitialize();
     if (PyStatus_Exception(status)) {
         return status;
     }
+    prefault_object_arenas();
     PyConfig config;
     status = configure(config, argc, argv);
     if (!PyStatus_Exception(status)) {
