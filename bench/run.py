@@ -3,7 +3,7 @@ the same run, printed as one table.
 
 Run through bench/run, which builds what is needed first:
 
-    bench/run            the full run (about a minute)
+    bench/run            the full run (a few minutes)
     bench/run --smoke    a quick pass that checks the harness works
 
 Every figure is a ratio of medians of interleaved measurements: the subject
