@@ -17,12 +17,13 @@ library. Each is compiled from its source with its real path as file name, so
 tracebacks and `inspect` still find the source. Modules that the interpreter
 already serves frozen, built-in or from extension files are left as they are.
 
-The depfile names the source files frozen, so that the build freezes them
-again when one of them changes. The output is C: one byte string of marshalled code per module, and the
+The output is C: one byte string of marshalled code per module, and the
 table `kestrune_frozen_modules`, ended by an entry of nulls. The code of a
 module of RELEASED_SIZE bytes or more starts on a page of its own and is
 loaded through `kestrune_load_frozen_code` (launcher/frozen_code.cpp), which
-gives its pages back once the code object is made.
+gives its pages back once the code object is made. The depfile names the
+source files frozen, so that the build freezes them again when one of them
+changes.
 """
 import json
 import marshal

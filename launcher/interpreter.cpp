@@ -15,14 +15,6 @@
 #include <climits>
 #include <cstddef>
 
-namespace launcher {
-
-namespace {
-
-// The prefix of the CPython 3.12 the launcher links; its standard library is
-// read from here wherever the launcher itself is installed.
-constexpr const char cpython_prefix[] = KESTRUNE_CPYTHON_PREFIX;
-
 #if defined(KESTRUNE_FROZEN_MODULES)
 // The pure-Python standard-library modules that a run imports, compiled into
 // the launcher at build time (launcher/freeze_modules.py). The frozen importer
@@ -30,6 +22,14 @@ constexpr const char cpython_prefix[] = KESTRUNE_CPYTHON_PREFIX;
 // standard library's own files are still the source that tracebacks show.
 extern "C" const _frozen kestrune_frozen_modules[];
 #endif
+
+namespace launcher {
+
+namespace {
+
+// The prefix of the CPython 3.12 the launcher links; its standard library is
+// read from here wherever the launcher itself is installed.
+constexpr const char cpython_prefix[] = KESTRUNE_CPYTHON_PREFIX;
 
 PyStatus preinitialize()
 {
