@@ -13,7 +13,16 @@
 #include <climits>
 #include <cstddef>
 
+#include "prefault.hpp"
 #include "runtime_location.hpp"
+
+#if defined(KESTRUNE_FROZEN_MODULES)
+// The pure-Python standard-library modules that a run imports, compiled into
+// the launcher at build time (launcher/freeze_modules.py). The frozen importer
+// comes before the path finder, so they are never read from disk; the
+// standard library's own files are still the source that tracebacks show.
+extern "C" const _frozen kestrune_frozen_modules[];
+#endif
 
 namespace launcher {
 
@@ -103,10 +112,14 @@ PyStatus configure(PyConfig& config, int argc, char** argv)
 
 PyStatus start_interpreter(int argc, char** argv)
 {
+#if defined(KESTRUNE_FROZEN_MODULES)
+    PyImport_FrozenModules = kestrune_frozen_modules;
+#endif
     PyStatus status = preinitialize();
     if (PyStatus_Exception(status)) {
         return status;
     }
+    prefault_object_arenas();
     PyConfig config;
     status = configure(config, argc, argv);
     if (!PyStatus_Exception(status)) {

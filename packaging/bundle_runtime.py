@@ -4,7 +4,8 @@
 
 What goes in is what a run loads from disk, learnt by running TRACER (the
 launcher built with import tracing, on the CPython prefix) on a sample request
-of every kind a run can meet:
+of every kind a run can meet. The modules frozen into the launcher are never
+read from disk, so they stay out:
 
     lib-dynload/    the extension modules they load, with their library
                     search path removed and stripped
