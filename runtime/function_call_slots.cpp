@@ -1,12 +1,11 @@
 // Calls of function objects: the four vectorcall entries, the
 // type's call slot, the conversion of a keyword dictionary into vectorcall
 // form, and the tuple-and-dictionary call.
-#include <Python.h>
-
-#include <cstddef>
+#include "function_call_slots.hpp"
 
 #include "function_type.hpp"
 #include "owned.hpp"
+#include "recursion_guard.hpp"
 
 namespace runtime {
 
@@ -47,6 +46,22 @@ inline F entry_as(PyMethodDef* ml) noexcept
     return reinterpret_cast<F>(reinterpret_cast<void (*)()>(ml->ml_meth));
 }
 
+// Runs the native entry under the interpreter's C recursion guard, as the
+// interpreter's own built-in functions do: whichever way a function object
+// is reached (vectorcall, tp_call, a wrapper such as functools.partial), a
+// call loop through it ends in RecursionError instead of a stack overflow.
+template <class Call>
+inline PyObject* guarded(Call&& call)
+{
+    RecursionGuard guard;
+    if (!guard.enter()) {
+        return nullptr;
+    }
+    PyObject* result = call();
+    guard.leave();
+    return result;
+}
+
 } // namespace
 
 PyObject* vectorcall_noargs(PyObject* func, PyObject* const* args, std::size_t nargsf,
@@ -64,7 +79,7 @@ PyObject* vectorcall_noargs(PyObject* func, PyObject* const* args, std::size_t n
                      nargs);
         return nullptr;
     }
-    return ml->ml_meth(self, nullptr);
+    return guarded([&] { return ml->ml_meth(self, nullptr); });
 }
 
 PyObject* vectorcall_o(PyObject* func, PyObject* const* args, std::size_t nargsf,
@@ -82,7 +97,7 @@ PyObject* vectorcall_o(PyObject* func, PyObject* const* args, std::size_t nargsf
                      "takes exactly one argument", nargs);
         return nullptr;
     }
-    return ml->ml_meth(self, args[0]);
+    return guarded([&] { return ml->ml_meth(self, args[0]); });
 }
 
 PyObject* vectorcall_fastcall_keywords(PyObject* func, PyObject* const* args, std::size_t nargsf,
@@ -94,7 +109,8 @@ PyObject* vectorcall_fastcall_keywords(PyObject* func, PyObject* const* args, st
     if (!take_self(op, args, nargs, kwnames, false, self)) {
         return nullptr;
     }
-    return entry_as<_PyCFunctionFastWithKeywords>(op->base.func.m_ml)(self, args, nargs, kwnames);
+    const auto entry = entry_as<_PyCFunctionFastWithKeywords>(op->base.func.m_ml);
+    return guarded([&] { return entry(self, args, nargs, kwnames); });
 }
 
 PyObject* vectorcall_fastcall_keywords_method(PyObject* func, PyObject* const* args,
@@ -106,8 +122,10 @@ PyObject* vectorcall_fastcall_keywords_method(PyObject* func, PyObject* const* a
     if (!take_self(op, args, nargs, kwnames, false, self)) {
         return nullptr;
     }
-    return entry_as<PyCMethod>(op->base.func.m_ml)(self, op->base.mm_class, args,
-                                                   static_cast<std::size_t>(nargs), kwnames);
+    const auto entry = entry_as<PyCMethod>(op->base.func.m_ml);
+    return guarded([&] {
+        return entry(self, op->base.mm_class, args, static_cast<std::size_t>(nargs), kwnames);
+    });
 }
 
 PyObject* vectorcall_from_dict(PyObject* func, vectorcallfunc entry, PyObject* const* args,
@@ -161,8 +179,8 @@ PyObject* vectorcall_from_dict(PyObject* func, vectorcallfunc entry, PyObject* c
 
 PyObject* call_with_tuple(PyObject* func, PyObject* self, PyObject* args, PyObject* kwargs)
 {
-    return entry_as<PyCFunctionWithKeywords>(as_native_function(func)->base.func.m_ml)(self, args,
-                                                                                        kwargs);
+    const auto entry = entry_as<PyCFunctionWithKeywords>(as_native_function(func)->base.func.m_ml);
+    return guarded([&] { return entry(self, args, kwargs); });
 }
 
 PyObject* native_function_call(PyObject* func, PyObject* args, PyObject* kwargs)
