@@ -48,13 +48,7 @@ Owned<> call_object(PyObject* callee, PyObject* args, PyObject* kwargs)
         // Raises the interpreter's "object is not callable".
         return steal(PyObject_Call(callee, args, kwargs));
     }
-    RecursionGuard guard;
-    if (!guard.enter()) {
-        return {};
-    }
-    PyObject* result = call(callee, args, kwargs);
-    guard.leave();
-    return check_result(result);
+    return check_result(call_guarded([&] { return call(callee, args, kwargs); }));
 }
 
 Owned<> call_c_entry(PyObject* callee, PyObject* arg)
@@ -63,13 +57,7 @@ Owned<> call_c_entry(PyObject* callee, PyObject* arg)
     auto* function = reinterpret_cast<PyCFunctionObject*>(callee);
     const PyCFunction entry = function->m_ml->ml_meth;
     PyObject* self = (function->m_ml->ml_flags & METH_STATIC) ? nullptr : function->m_self;
-    RecursionGuard guard;
-    if (!guard.enter()) {
-        return {};
-    }
-    PyObject* result = entry(self, arg);
-    guard.leave();
-    return check_result(result);
+    return check_result(call_guarded([&] { return entry(self, arg); }));
 }
 
 Owned<> call_fast(PyObject* callee, PyObject* const* args, std::size_t nargsf)
@@ -96,13 +84,7 @@ Owned<> call_fast(PyObject* callee, PyObject* const* args, std::size_t nargsf)
         if (Py_IS_TYPE(callee, state.function_type)) {
             return check_result(entry(callee, args, nargsf, nullptr));
         }
-        RecursionGuard guard;
-        if (!guard.enter()) {
-            return {};
-        }
-        PyObject* result = entry(callee, args, nargsf, nullptr);
-        guard.leave();
-        return check_result(result);
+        return check_result(call_guarded([&] { return entry(callee, args, nargsf, nullptr); }));
     }
     if (nargs == 0) {
         return call_object(callee, state.empty_tuple, nullptr);
@@ -119,7 +101,8 @@ Owned<> call_unbinding(PyObject* callee, PyObject** args, Py_ssize_t nargs)
         return call_fast(PyMethod_GET_FUNCTION(callee), args, static_cast<std::size_t>(nargs) + 1);
     }
     args[0] = nullptr;
-    return call_fast(callee, args + 1, static_cast<std::size_t>(nargs) | PY_VECTORCALL_ARGUMENTS_OFFSET);
+    return call_fast(callee, args + 1,
+                     static_cast<std::size_t>(nargs) | PY_VECTORCALL_ARGUMENTS_OFFSET);
 }
 
 } // namespace runtime

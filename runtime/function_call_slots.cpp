@@ -46,22 +46,6 @@ inline F entry_as(PyMethodDef* ml) noexcept
     return reinterpret_cast<F>(reinterpret_cast<void (*)()>(ml->ml_meth));
 }
 
-// Runs the native entry under the interpreter's C recursion guard, as the
-// interpreter's own built-in functions do: whichever way a function object
-// is reached (vectorcall, tp_call, a wrapper such as functools.partial), a
-// call loop through it ends in RecursionError instead of a stack overflow.
-template <class Call>
-inline PyObject* guarded(Call&& call)
-{
-    RecursionGuard guard;
-    if (!guard.enter()) {
-        return nullptr;
-    }
-    PyObject* result = call();
-    guard.leave();
-    return result;
-}
-
 } // namespace
 
 PyObject* vectorcall_noargs(PyObject* func, PyObject* const* args, std::size_t nargsf,
@@ -79,7 +63,7 @@ PyObject* vectorcall_noargs(PyObject* func, PyObject* const* args, std::size_t n
                      nargs);
         return nullptr;
     }
-    return guarded([&] { return ml->ml_meth(self, nullptr); });
+    return call_guarded([&] { return ml->ml_meth(self, nullptr); });
 }
 
 PyObject* vectorcall_o(PyObject* func, PyObject* const* args, std::size_t nargsf,
@@ -97,7 +81,7 @@ PyObject* vectorcall_o(PyObject* func, PyObject* const* args, std::size_t nargsf
                      "takes exactly one argument", nargs);
         return nullptr;
     }
-    return guarded([&] { return ml->ml_meth(self, args[0]); });
+    return call_guarded([&] { return ml->ml_meth(self, args[0]); });
 }
 
 PyObject* vectorcall_fastcall_keywords(PyObject* func, PyObject* const* args, std::size_t nargsf,
@@ -110,7 +94,7 @@ PyObject* vectorcall_fastcall_keywords(PyObject* func, PyObject* const* args, st
         return nullptr;
     }
     const auto entry = entry_as<_PyCFunctionFastWithKeywords>(op->base.func.m_ml);
-    return guarded([&] { return entry(self, args, nargs, kwnames); });
+    return call_guarded([&] { return entry(self, args, nargs, kwnames); });
 }
 
 PyObject* vectorcall_fastcall_keywords_method(PyObject* func, PyObject* const* args,
@@ -123,7 +107,7 @@ PyObject* vectorcall_fastcall_keywords_method(PyObject* func, PyObject* const* a
         return nullptr;
     }
     const auto entry = entry_as<PyCMethod>(op->base.func.m_ml);
-    return guarded([&] {
+    return call_guarded([&] {
         return entry(self, op->base.mm_class, args, static_cast<std::size_t>(nargs), kwnames);
     });
 }
@@ -180,7 +164,7 @@ PyObject* vectorcall_from_dict(PyObject* func, vectorcallfunc entry, PyObject* c
 PyObject* call_with_tuple(PyObject* func, PyObject* self, PyObject* args, PyObject* kwargs)
 {
     const auto entry = entry_as<PyCFunctionWithKeywords>(as_native_function(func)->base.func.m_ml);
-    return guarded([&] { return entry(self, args, kwargs); });
+    return call_guarded([&] { return entry(self, args, kwargs); });
 }
 
 PyObject* native_function_call(PyObject* func, PyObject* args, PyObject* kwargs)

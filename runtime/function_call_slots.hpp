@@ -1,6 +1,10 @@
 // How function objects of the shared type are called: the vectorcall
 // entries, chosen per object from its method flags, and the type's call slot.
-// Each runs the native entry under the interpreter's C recursion guard.
+// Each runs the native entry under the interpreter's C recursion guard, as
+// the interpreter's own built-in functions do: whichever way a function
+// object is reached (vectorcall, tp_call, a wrapper such as
+// functools.partial), a call loop through it ends in RecursionError instead
+// of a stack overflow.
 #pragma once
 
 #include <Python.h>

@@ -42,4 +42,18 @@ private:
     PyThreadState* tstate_;
 };
 
+// Runs `call`, which returns a new reference or NULL, under the guard. NULL
+// with RecursionError set, and `call` not run, at the limit.
+template <class Call>
+inline PyObject* call_guarded(Call&& call)
+{
+    RecursionGuard guard;
+    if (!guard.enter()) {
+        return nullptr;
+    }
+    PyObject* result = call();
+    guard.leave();
+    return result;
+}
+
 } // namespace runtime
