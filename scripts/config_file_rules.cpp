@@ -1,0 +1,110 @@
+#include "config_file_rules.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+
+namespace kestrune {
+
+namespace {
+
+ConfigRefusal stat_failure()
+{
+    return errno == ENOENT || errno == ENOTDIR ? ConfigRefusal::missing : ConfigRefusal::not_readable;
+}
+
+bool owned_by_us_or_root(const struct stat& st)
+{
+    return st.st_uid == 0 || st.st_uid == geteuid();
+}
+
+bool writable_by_others(const struct stat& st)
+{
+    return (st.st_mode & S_IWOTH) != 0;
+}
+
+ConfigRefusal check_file(const char* path)
+{
+    struct stat st;
+    if (stat(path, &st) != 0) {
+        return stat_failure();
+    }
+    if (!S_ISREG(st.st_mode)) {
+        return ConfigRefusal::not_regular_file;
+    }
+    if (st.st_size > config_file_max_size) {
+        return ConfigRefusal::too_large;
+    }
+    if (!owned_by_us_or_root(st)) {
+        return ConfigRefusal::unsafe_owner;
+    }
+    if (writable_by_others(st)) {
+        return ConfigRefusal::unsafe_mode;
+    }
+    if (faccessat(AT_FDCWD, path, R_OK, AT_EACCESS) != 0) {
+        return ConfigRefusal::not_readable;
+    }
+    return ConfigRefusal::none;
+}
+
+// `path` is absolute, so its folder is "/" or the text before its last "/".
+ConfigRefusal check_folder(const char* path)
+{
+    const std::string given(path);
+    const std::size_t last_slash = given.rfind('/');
+    const std::string folder = last_slash == 0 ? std::string("/") : given.substr(0, last_slash);
+    struct stat st;
+    if (stat(folder.c_str(), &st) != 0) {
+        return stat_failure();
+    }
+    if (!owned_by_us_or_root(st)) {
+        return ConfigRefusal::unsafe_folder_owner;
+    }
+    if (writable_by_others(st)) {
+        return ConfigRefusal::unsafe_folder_mode;
+    }
+    return ConfigRefusal::none;
+}
+
+} // namespace
+
+ConfigRefusal check_config_file(const char* path)
+{
+    if (!path || path[0] != '/') {
+        return ConfigRefusal::relative_path;
+    }
+    const ConfigRefusal file = check_file(path);
+    return file != ConfigRefusal::none ? file : check_folder(path);
+}
+
+const char* describe(ConfigRefusal refusal)
+{
+    switch (refusal) {
+    case ConfigRefusal::none:
+        return "acceptable";
+    case ConfigRefusal::relative_path:
+        return "not an absolute path";
+    case ConfigRefusal::missing:
+        return "no such file";
+    case ConfigRefusal::not_readable:
+        return "not readable";
+    case ConfigRefusal::not_regular_file:
+        return "not a regular file";
+    case ConfigRefusal::too_large:
+        return "larger than 1 MiB";
+    case ConfigRefusal::unsafe_owner:
+        return "owned by another user";
+    case ConfigRefusal::unsafe_mode:
+        return "writable by others";
+    case ConfigRefusal::unsafe_folder_owner:
+        return "folder owned by another user";
+    case ConfigRefusal::unsafe_folder_mode:
+        return "folder writable by others";
+    }
+    return "unknown reason";
+}
+
+} // namespace kestrune
