@@ -48,8 +48,14 @@ inline F entry_as(PyMethodDef* ml) noexcept
 
 } // namespace
 
-PyObject* vectorcall_noargs(PyObject* func, PyObject* const* args, std::size_t nargsf,
-                            PyObject* kwnames)
+namespace {
+
+// The METH_NOARGS (`count` 0) and METH_O (`count` 1) entries: no keywords and
+// exactly `count` positional arguments after self, the one argument (or
+// NULL) handed to the definition's entry.
+template <int count>
+PyObject* vectorcall_counted(PyObject* func, PyObject* const* args, std::size_t nargsf,
+                             PyObject* kwnames)
 {
     NativeFunction* op = as_native_function(func);
     Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
@@ -58,30 +64,27 @@ PyObject* vectorcall_noargs(PyObject* func, PyObject* const* args, std::size_t n
         return nullptr;
     }
     PyMethodDef* ml = op->base.func.m_ml;
-    if (nargs != 0) {
-        PyErr_Format(PyExc_TypeError, "%.200s() %s (%zd given)", ml->ml_name, "takes no arguments",
-                     nargs);
+    if (nargs != count) {
+        PyErr_Format(PyExc_TypeError, "%.200s() %s (%zd given)", ml->ml_name,
+                     count == 0 ? "takes no arguments" : "takes exactly one argument", nargs);
         return nullptr;
     }
-    return call_guarded([&] { return ml->ml_meth(self, nullptr); });
+    PyObject* arg = count == 0 ? nullptr : args[0];
+    return call_guarded([&] { return ml->ml_meth(self, arg); });
+}
+
+} // namespace
+
+PyObject* vectorcall_noargs(PyObject* func, PyObject* const* args, std::size_t nargsf,
+                            PyObject* kwnames)
+{
+    return vectorcall_counted<0>(func, args, nargsf, kwnames);
 }
 
 PyObject* vectorcall_o(PyObject* func, PyObject* const* args, std::size_t nargsf,
                        PyObject* kwnames)
 {
-    NativeFunction* op = as_native_function(func);
-    Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
-    PyObject* self = nullptr;
-    if (!take_self(op, args, nargs, kwnames, true, self)) {
-        return nullptr;
-    }
-    PyMethodDef* ml = op->base.func.m_ml;
-    if (nargs != 1) {
-        PyErr_Format(PyExc_TypeError, "%.200s() %s (%zd given)", ml->ml_name,
-                     "takes exactly one argument", nargs);
-        return nullptr;
-    }
-    return call_guarded([&] { return ml->ml_meth(self, args[0]); });
+    return vectorcall_counted<1>(func, args, nargsf, kwnames);
 }
 
 PyObject* vectorcall_fastcall_keywords(PyObject* func, PyObject* const* args, std::size_t nargsf,
