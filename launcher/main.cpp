@@ -5,11 +5,16 @@
 
 #include "finish_run.hpp"
 #include "interpreter.hpp"
+#include "interrupted_exit.hpp"
 #include "main_module.hpp"
 #include "options.hpp"
+#include "process_hardening.hpp"
 
 int main(int argc, char** argv)
 {
+    if (!launcher::harden_process()) {
+        return 1;
+    }
     if (argc > 1 && argv[1]) {
         if (auto status = launcher::answer_option(argv[1])) {
             return *status;
@@ -26,5 +31,6 @@ int main(int argc, char** argv)
     // that the imports alone would trigger take about 3% of it.
     PyGC_Disable();
 
-    return launcher::finish_run(launcher::run_main_module());
+    const int exit_status = launcher::finish_run(launcher::run_main_module());
+    return exit_status == launcher::interrupted_status ? launcher::exit_by_sigint() : exit_status;
 }
