@@ -77,11 +77,15 @@ Owned<> call_fast(PyObject* callee, PyObject* const* args, std::size_t nargsf)
         }
     }
     if (const vectorcallfunc entry = vectorcall_entry(callee)) {
-        // Our function objects' entries hold the guard themselves. Any other
-        // callee may be a wrapper (functools.partial, a bound method) that
-        // calls on without one, and a loop through such wrappers must end in
-        // RecursionError rather than overflow the C stack.
-        if (Py_IS_TYPE(callee, state.function_type)) {
+        // Our function objects and the interpreter's built-in functions hold
+        // the guard in their entries, and the interpreter enters a Python
+        // function's frame under it. Any other callee may be a wrapper
+        // (functools.partial, a bound method) that calls on without one, and
+        // a loop through such wrappers must end in RecursionError rather than
+        // overflow the C stack.
+        const PyTypeObject* type = Py_TYPE(callee);
+        if (type == state.function_type || type == &PyFunction_Type ||
+            type == &PyCFunction_Type || type == &PyCMethod_Type) {
             return check_result(entry(callee, args, nargsf, nullptr));
         }
         return check_result(call_guarded([&] { return entry(callee, args, nargsf, nullptr); }));
