@@ -4,6 +4,7 @@
 #include <Python.h>
 
 #include "finish_run.hpp"
+#include "followup.hpp"
 #include "interpreter.hpp"
 #include "main_module.hpp"
 #include "options.hpp"
@@ -11,7 +12,7 @@
 int main(int argc, char** argv)
 {
     if (argc > 1 && argv[1]) {
-        if (auto status = launcher::answer_option(argv[1])) {
+        if (auto status = launcher::answer_option(argc, argv)) {
             return *status;
         }
     }
@@ -26,5 +27,8 @@ int main(int argc, char** argv)
     // that the imports alone would trigger take about 3% of it.
     PyGC_Disable();
 
-    return launcher::finish_run(launcher::run_main_module());
+    launcher::Followup followup(argc, argv);
+    const int exit_status = launcher::run_main_module();
+    followup.after_run(exit_status);
+    return launcher::finish_run(exit_status);
 }

@@ -1,0 +1,14 @@
+#include "token_rules.hpp"
+
+#include <algorithm>
+
+namespace kestrune {
+
+bool token_is_acceptable(std::string_view token)
+{
+    constexpr std::size_t max_length = 4000;
+    return !token.empty() && token.size() <= max_length &&
+           std::all_of(token.begin(), token.end(), [](char c) { return c >= '!' && c <= '~'; });
+}
+
+} // namespace kestrune
