@@ -41,7 +41,7 @@ class Finding:
 
     `problem` is None when the helper would hand out `token`; otherwise it is
     a short name ("missing", "not_json", "no_token", ...) and `reason` says it
-    in words that follow "no token for github.com: ".
+    in a few lower-case words ("no such file", "not valid JSON").
     """
 
     def __init__(self, path, problem=None, reason=None, token=None):
@@ -61,13 +61,13 @@ def read_config(path):
             raw = f.read(MAX_CONFIG_BYTES + 1)
         config = json.loads(raw.decode("utf-8"))
     except OSError:
-        return Finding(path, "not_readable", "the config file cannot be read")
+        return Finding(path, "not_readable", "not readable")
     except (UnicodeDecodeError, ValueError, RecursionError):
-        return Finding(path, "not_json", "the config file is not valid JSON")
+        return Finding(path, "not_json", "not valid JSON")
     if not isinstance(config, dict):
-        return Finding(path, "not_object", "the config file does not hold a JSON object")
+        return Finding(path, "not_object", "not a JSON object")
     if "github_token" not in config:
-        return Finding(path, "no_token", "the config file has no github_token")
+        return Finding(path, "no_token", "no github_token")
     token = config["github_token"]
     if not isinstance(token, str):
         return Finding(path, "token_not_text", "github_token is not a string")

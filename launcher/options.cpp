@@ -72,7 +72,9 @@ std::optional<int> answer_option(int argc, char** argv)
     if (arg == "--version") {
         return write_text(version_text);
     }
-    if (!arg.starts_with("--")) {
+    // "--" alone is no option but the usual end-of-options word: an action
+    // word like any other, which the module ignores.
+    if (!arg.starts_with("--") || arg == "--") {
         return std::nullopt;
     }
     const auto options = parse_tool_options(argc, argv);

@@ -32,8 +32,10 @@ const char* refusal_name(kestrune::ConfigRefusal refusal)
         return "unsafe_owner";
     case ConfigRefusal::unsafe_mode:
         return "unsafe_mode";
-    default:
-        break;
+    case ConfigRefusal::unsafe_folder_owner:
+        return "unsafe_folder_owner";
+    case ConfigRefusal::unsafe_folder_mode:
+        return "unsafe_folder_mode";
     }
     return "refused";
 }

@@ -30,8 +30,10 @@ CONFIG_FIXES = {
     "not_readable": "make the file readable by you: chmod u+r {path}",
     "not_regular_file": "replace it with the file Kestrune writes: sign in to Kestrune again",
     "too_large": "sign in to Kestrune again, which rewrites the file",
-    "unsafe_owner": "make you the owner of the file and its folder: chown \"$USER\" {path} {folder}",
-    "unsafe_mode": "take away others' write permission: chmod o-w {path} {folder}",
+    "unsafe_owner": "make the file yours: chown \"$USER\" {path}",
+    "unsafe_mode": "take away others' write permission: chmod o-w {path}",
+    "unsafe_folder_owner": "make the folder yours: chown \"$USER\" {folder}",
+    "unsafe_folder_mode": "take away others' write permission: chmod o-w {folder}",
 }
 CONTENT_FIX = "sign in to Kestrune again, which rewrites the file"
 

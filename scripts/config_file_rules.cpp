@@ -11,16 +11,15 @@ namespace kestrune {
 
 namespace {
 
-constexpr off_t max_config_size = 1024 * 1024;
-
-// Owned by the caller or by root, and not writable by others.
-ConfigRefusal check_owner_and_mode(const struct stat& st)
+// Owned by the caller or by root, and not writable by others; `owner` and
+// `mode` are the refusals for the file or for its folder.
+ConfigRefusal check_owner_and_mode(const struct stat& st, ConfigRefusal owner, ConfigRefusal mode)
 {
     if (st.st_uid != geteuid() && st.st_uid != 0) {
-        return ConfigRefusal::unsafe_owner;
+        return owner;
     }
     if (st.st_mode & S_IWOTH) {
-        return ConfigRefusal::unsafe_mode;
+        return mode;
     }
     return ConfigRefusal::none;
 }
@@ -48,45 +47,48 @@ ConfigRefusal check_config_file(const char* path)
     if (!S_ISREG(file.st_mode)) {
         return ConfigRefusal::not_regular_file;
     }
-    if (file.st_size > max_config_size) {
+    if (file.st_size > config_file_max_size) {
         return ConfigRefusal::too_large;
     }
-    struct stat folder {};
-    if (stat(folder_of(path).c_str(), &folder) != 0) {
-        return ConfigRefusal::not_readable;
-    }
-    for (const struct stat* st : {&file, &folder}) {
-        if (const auto refusal = check_owner_and_mode(*st); refusal != ConfigRefusal::none) {
-            return refusal;
-        }
+    auto refusal = check_owner_and_mode(file, ConfigRefusal::unsafe_owner, ConfigRefusal::unsafe_mode);
+    if (refusal != ConfigRefusal::none) {
+        return refusal;
     }
     if (faccessat(AT_FDCWD, path, R_OK, AT_EACCESS) != 0) {
         return ConfigRefusal::not_readable;
     }
-    return ConfigRefusal::none;
+    struct stat folder {};
+    if (stat(folder_of(path).c_str(), &folder) != 0) {
+        return errno == ENOENT || errno == ENOTDIR ? ConfigRefusal::missing : ConfigRefusal::not_readable;
+    }
+    return check_owner_and_mode(folder, ConfigRefusal::unsafe_folder_owner, ConfigRefusal::unsafe_folder_mode);
 }
 
 const char* describe(ConfigRefusal refusal)
 {
     switch (refusal) {
     case ConfigRefusal::none:
-        return "the config file may be read";
+        return "acceptable";
     case ConfigRefusal::relative_path:
-        return "the config path is not absolute";
+        return "not an absolute path";
     case ConfigRefusal::missing:
-        return "the config file does not exist";
+        return "no such file";
     case ConfigRefusal::not_readable:
-        return "the config file cannot be read";
+        return "not readable";
     case ConfigRefusal::not_regular_file:
-        return "the config file is not a regular file";
+        return "not a regular file";
     case ConfigRefusal::too_large:
-        return "the config file is larger than 1 MiB";
+        return "larger than 1 MiB";
     case ConfigRefusal::unsafe_owner:
-        return "the config file or its folder belongs to another user";
+        return "owned by another user";
     case ConfigRefusal::unsafe_mode:
-        return "the config file or its folder is writable by others";
+        return "writable by others";
+    case ConfigRefusal::unsafe_folder_owner:
+        return "folder owned by another user";
+    case ConfigRefusal::unsafe_folder_mode:
+        return "folder writable by others";
     }
-    return "the config file is refused";
+    return "unknown reason";
 }
 
 } // namespace kestrune

@@ -1,26 +1,48 @@
-// Whether the helper may read its config file. The token is a secret, so the
-// file must be one that only the user (or root) can have written, and one that
-// can be read without blocking or exhausting memory.
+// The rules a configuration file must meet before the helper reads a token
+// from it. Git runs the helper inside whatever repository the user is in, and
+// that repository, or another user of the machine, may try to supply the file
+// or make reading it hang; a file that breaks any rule is not read at all.
+//
+// Plain C++ with no Python objects, so that the launcher can report the same
+// checks that the module applies.
 #pragma once
+
+#include <cstdint>
 
 namespace kestrune {
 
+// Why a configuration file is refused; `none` when it may be read.
 enum class ConfigRefusal {
-    none,              // the file may be read
-    relative_path,     // the path is not absolute (HOME is relative or unset)
-    missing,           // no file at the path
-    not_readable,      // it exists but cannot be read
-    not_regular_file,  // after symlinks, not a regular file (a folder, a FIFO, a device)
-    too_large,         // larger than 1 MiB
-    unsafe_owner,      // the file or its folder belongs to another user than the caller or root
-    unsafe_mode,       // the file or its folder is writable by others (o+w)
+    none,
+    relative_path,          // not an absolute path (or no path at all)
+    missing,                // the file, or a folder on the way to it, is not there
+    not_readable,           // stat or the read permission failed
+    not_regular_file,       // a folder, FIFO, device or socket, after symlinks
+    too_large,              // more than config_file_max_size bytes
+    unsafe_owner,           // the file belongs to neither this user nor root
+    unsafe_mode,            // the file is writable by others (o+w)
+    unsafe_folder_owner,    // its folder belongs to neither this user nor root
+    unsafe_folder_mode,     // its folder is writable by others (o+w), sticky or not
 };
 
-// Checks the file at `path` with stat calls only: never opens it, so it never
-// blocks.
+// The largest configuration file that is read: 1 MiB.
+inline constexpr std::int64_t config_file_max_size = std::int64_t{1} << 20;
+
+// Checks the file that `path` names, by stat alone: nothing is opened, so a
+// FIFO or a device never blocks the check.
+// - `path` must be absolute.
+// - The file itself, after following symlinks, must be a regular file of at
+//   most config_file_max_size bytes, readable by this process, owned by this
+//   process's effective user or by root, and not writable by others.
+// - Its folder, the one named in `path` as given (everything before the last
+//   "/"), must be owned by this user or by root and not writable by others.
+//   Nobody else can then put another file in the file's place between this
+//   check and the open that follows it.
+// Group-writable files and folders are allowed.
 ConfigRefusal check_config_file(const char* path);
 
-// The refusal in words, to follow "no token for github.com: ".
+// A short lower-case English reason, such as "no such file" or "writable by
+// others"; "acceptable" for ConfigRefusal::none.
 const char* describe(ConfigRefusal refusal);
 
 } // namespace kestrune

@@ -6,8 +6,7 @@ namespace kestrune {
 
 bool token_is_acceptable(std::string_view token)
 {
-    constexpr std::size_t max_length = 4000;
-    return !token.empty() && token.size() <= max_length &&
+    return !token.empty() && token.size() <= token_max_length &&
            std::all_of(token.begin(), token.end(), [](char c) { return c >= '!' && c <= '~'; });
 }
 
