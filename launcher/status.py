@@ -302,6 +302,6 @@ def status(scope, file, dry_run, json_output):
     else:
         for check in checks:
             print(check.text())
-        print("%s: git %s get the token for %s from %s"
+        print("%-8s verdict: git %s get the token for %s from %s"
               % ("ok" if ok else "problem", "would" if ok else "would not", GITHUB_URL, PROGRAM))
     return 0 if ok else 1
