@@ -147,6 +147,14 @@ class InstallTest(unittest.TestCase):
         launcher = os.path.join(moved, "bin", "git-credential-kestrune")
         module = "git_credential_kestrune" + sysconfig.get_config_var("EXT_SUFFIX")
         self.assertTrue(os.path.isfile(os.path.join(moved, "lib", module)))
+        manual = os.path.join(moved, "share", "man", "man1", "git-credential-kestrune.1")
+        self.assertTrue(os.path.isfile(manual))
+        if shutil.which("man"):
+            # man, and so `git help credential-kestrune`, finds it from PATH.
+            found = subprocess.run(["man", "-w", "git-credential-kestrune"], capture_output=True,
+                                   env=clean_env(PATH=os.path.join(moved, "bin") + os.pathsep
+                                                 + os.environ["PATH"]), timeout=60)
+            self.assertEqual(found.stdout.strip(), os.fsencode(manual))
 
         home = make_home(self, {"github_token": TOKEN})
         result = run_launcher(["get"], GITHUB_REQUEST, home=home, launcher=launcher)
