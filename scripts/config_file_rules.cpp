@@ -11,57 +11,73 @@ namespace kestrune {
 
 namespace {
 
-// Owned by the caller or by root, and not writable by others; `owner` and
-// `mode` are the refusals for the file or for its folder.
-ConfigRefusal check_owner_and_mode(const struct stat& st, ConfigRefusal owner, ConfigRefusal mode)
+ConfigRefusal stat_failure()
 {
-    if (st.st_uid != geteuid() && st.st_uid != 0) {
-        return owner;
+    return errno == ENOENT || errno == ENOTDIR ? ConfigRefusal::missing : ConfigRefusal::not_readable;
+}
+
+bool owned_by_us_or_root(const struct stat& st)
+{
+    return st.st_uid == 0 || st.st_uid == geteuid();
+}
+
+bool writable_by_others(const struct stat& st)
+{
+    return (st.st_mode & S_IWOTH) != 0;
+}
+
+ConfigRefusal check_file(const char* path)
+{
+    struct stat st;
+    if (stat(path, &st) != 0) {
+        return stat_failure();
     }
-    if (st.st_mode & S_IWOTH) {
-        return mode;
+    if (!S_ISREG(st.st_mode)) {
+        return ConfigRefusal::not_regular_file;
+    }
+    if (st.st_size > config_file_max_size) {
+        return ConfigRefusal::too_large;
+    }
+    if (!owned_by_us_or_root(st)) {
+        return ConfigRefusal::unsafe_owner;
+    }
+    if (writable_by_others(st)) {
+        return ConfigRefusal::unsafe_mode;
+    }
+    if (faccessat(AT_FDCWD, path, R_OK, AT_EACCESS) != 0) {
+        return ConfigRefusal::not_readable;
     }
     return ConfigRefusal::none;
 }
 
-// The folder that holds `path`, an absolute path.
-std::string folder_of(const char* path)
+// `path` is absolute, so its folder is "/" or the text before its last "/".
+ConfigRefusal check_folder(const char* path)
 {
-    std::string folder(path);
-    const auto slash = folder.find_last_of('/');
-    folder.erase(slash == 0 ? 1 : slash);
-    return folder;
+    const std::string given(path);
+    const std::size_t last_slash = given.rfind('/');
+    const std::string folder = last_slash == 0 ? std::string("/") : given.substr(0, last_slash);
+    struct stat st;
+    if (stat(folder.c_str(), &st) != 0) {
+        return stat_failure();
+    }
+    if (!owned_by_us_or_root(st)) {
+        return ConfigRefusal::unsafe_folder_owner;
+    }
+    if (writable_by_others(st)) {
+        return ConfigRefusal::unsafe_folder_mode;
+    }
+    return ConfigRefusal::none;
 }
 
 } // namespace
 
 ConfigRefusal check_config_file(const char* path)
 {
-    if (path == nullptr || path[0] != '/') {
+    if (!path || path[0] != '/') {
         return ConfigRefusal::relative_path;
     }
-    struct stat file {};
-    if (stat(path, &file) != 0) {
-        return errno == ENOENT || errno == ENOTDIR ? ConfigRefusal::missing : ConfigRefusal::not_readable;
-    }
-    if (!S_ISREG(file.st_mode)) {
-        return ConfigRefusal::not_regular_file;
-    }
-    if (file.st_size > config_file_max_size) {
-        return ConfigRefusal::too_large;
-    }
-    auto refusal = check_owner_and_mode(file, ConfigRefusal::unsafe_owner, ConfigRefusal::unsafe_mode);
-    if (refusal != ConfigRefusal::none) {
-        return refusal;
-    }
-    if (faccessat(AT_FDCWD, path, R_OK, AT_EACCESS) != 0) {
-        return ConfigRefusal::not_readable;
-    }
-    struct stat folder {};
-    if (stat(folder_of(path).c_str(), &folder) != 0) {
-        return errno == ENOENT || errno == ENOTDIR ? ConfigRefusal::missing : ConfigRefusal::not_readable;
-    }
-    return check_owner_and_mode(folder, ConfigRefusal::unsafe_folder_owner, ConfigRefusal::unsafe_folder_mode);
+    const ConfigRefusal file = check_file(path);
+    return file != ConfigRefusal::none ? file : check_folder(path);
 }
 
 const char* describe(ConfigRefusal refusal)
