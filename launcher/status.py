@@ -177,6 +177,10 @@ def helper_chain(entries, url):
     return chain, reset
 
 
+def plural(items, one, more):
+    return one if len(items) == 1 else more
+
+
 def chain_check(entries, url, own_value):
     """The check of git's helpers for `url`; and whether this helper answers
     first."""
@@ -189,17 +193,18 @@ def chain_check(entries, url, own_value):
     before = [describe_entry(e) for e in chain[:ours[0]]]
     after = [describe_entry(e) for e in chain[ours[0] + 1:] if not is_this_helper(e[3], own_value)]
     details.update(before=before, after=after)
-    problems = []
+    problems, fixes = [], []
     if before:
-        problems.append("%s answer before %s" % (", ".join(before), PROGRAM))
+        problems.append("%s %s before %s" % (", ".join(before), plural(before, "answers", "answer"),
+                                             PROGRAM))
+        fixes.append(SETUP_FIX)
     if after:
-        problems.append("%s get copies of the token when git stores it after %s"
-                        % (", ".join(after), PROGRAM))
+        problems.append("%s %s copies of the token when git stores it after %s"
+                        % (", ".join(after), plural(after, "gets", "get"), PROGRAM))
+        fixes.append("remove the helpers after it, or run %s in the scope they come from "
+                     "(--local in a repository, --file PATH)" % SETUP_FIX)
     if problems:
-        fix = SETUP_FIX if not after else (
-            "remove those entries, or run %s in the scope they come from (--local in a "
-            "repository, --file PATH)" % SETUP_FIX)
-        return Check(name, False, "; ".join(problems), fix, **details), not before
+        return Check(name, False, "; ".join(problems), "; ".join(fixes), **details), not before
     reset_text = "after an empty entry" if reset else "with no empty entry before it"
     return Check(name, True, "%s answers first, %s" % (PROGRAM, reset_text), **details), True
 
