@@ -52,10 +52,12 @@ class SameAnswers(unittest.TestCase):
 
     def test_hosts(self):
         self.write_config('{"github_token": "tok"}')
-        answered = ["github.com", "github.com:8443", "api.github.com", "a.b.github.com:1"]
+        answered = ["github.com", "github.com:8443", "api.github.com", "a.b.github.com:1",
+                    "GITHUB.COM", "GitHub.com.:443", "a-b.github.com"]
         silent = ["github.com.evil.example", "evilgithub.com", "github.com:", "github.com:x",
-                  ".github.com", "GITHUB.COM", "", "github.com:1:2", "github.com:\u0661",
-                  ":443", " github.com"]
+                  ".github.com", "", "github.com:1:2", "github.com:\u0661",
+                  ":443", " github.com", "a/.github.com", "-a.github.com", "github.com:0",
+                  "github.com:65536", "g\u0131thub.com", "a..github.com"]
         for host in answered + silent:
             with self.subTest(host=host):
                 self.assert_same("host=%s\n\n" % host, host in answered)
@@ -69,8 +71,10 @@ class SameAnswers(unittest.TestCase):
                 self.assert_same("protocol=%s\nhost=github.com\n" % protocol, False)
 
     def test_tokens(self):
-        answered = ['"ghp_x"', "5", "2.5", "true", '["a"]', '{"k": "v"}']
-        silent = ['""', "0", "false", "null", '"a\\nb"', '"a\\rb"', '"a\\u0000b"']
+        answered = ['"ghp_x"', '"%s"' % ("~" * 4000)]
+        silent = ['""', "0", "false", "null", '"a\\nb"', '"a\\rb"', '"a\\u0000b"', "5", "2.5",
+                  "true", '["a"]', '{"k": "v"}', '"a b"', '"a\\u000bb"', '"t\\u00f6k"',
+                  '"%s"' % ("~" * 4001)]
         for value in answered + silent:
             with self.subTest(token=value):
                 self.write_config('{"github_token": %s}' % value)

@@ -49,7 +49,10 @@ def launcher_path():
 
 
 def find_git():
-    git = shutil.which("git")
+    """The git on PATH; only absolute PATH entries count, so that a `git` in
+    the working directory (a repository's own) is never run."""
+    path = os.pathsep.join(d for d in os.environ.get("PATH", "").split(os.pathsep) if os.path.isabs(d))
+    git = shutil.which("git", path=path)
     if git is None:
         raise GitError("git is not on PATH; install git (Debian: apt-get install git) "
                        "or add its folder to PATH")

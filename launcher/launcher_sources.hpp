@@ -8,7 +8,7 @@ namespace launcher {
 
 struct LauncherSource {
     const char* module;  // the name in sys.modules
-    const char* file;    // the file name in tracebacks
+    const char* file;    // the file name in tracebacks, "<launcher/...>"
     const char* text;
 };
 

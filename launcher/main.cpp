@@ -6,15 +6,23 @@
 #include "finish_run.hpp"
 #include "followup.hpp"
 #include "interpreter.hpp"
+#include "interrupted_exit.hpp"
 #include "main_module.hpp"
 #include "options.hpp"
+#include "process_hardening.hpp"
 
 int main(int argc, char** argv)
 {
+    // The launcher's own options run where they were started: --status looks
+    // at the repository there and --setup --local edits its config. Every
+    // credential action runs hardened.
     if (argc > 1 && argv[1]) {
         if (auto status = launcher::answer_option(argc, argv)) {
             return *status;
         }
+    }
+    if (!launcher::harden_process()) {
+        return 1;
     }
 
     const PyStatus status = launcher::start_interpreter(argc, argv);
@@ -28,7 +36,8 @@ int main(int argc, char** argv)
     PyGC_Disable();
 
     launcher::Followup followup(argc, argv);
-    const int exit_status = launcher::run_main_module();
-    followup.after_run(exit_status);
-    return launcher::finish_run(exit_status);
+    const int run_status = launcher::run_main_module();
+    followup.after_run(run_status);
+    const int exit_status = launcher::finish_run(run_status);
+    return exit_status == launcher::interrupted_status ? launcher::exit_by_sigint() : exit_status;
 }

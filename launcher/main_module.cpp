@@ -9,6 +9,7 @@
 
 #include <Python.h>
 
+#include "interrupted_exit.hpp"
 #include "owned.hpp"
 
 PyMODINIT_FUNC PyInit_git_credential_kestrune();
@@ -97,10 +98,11 @@ int run_main_module()
     if (create_and_execute() == 0) {
         return 0;
     }
+    const bool interrupted = PyErr_ExceptionMatches(PyExc_KeyboardInterrupt);
     // Prints the traceback; for SystemExit it finalises the interpreter and
     // exits with the exception's code instead of returning.
     PyErr_Print();
-    return 1;
+    return interrupted ? interrupted_status : 1;
 }
 
 } // namespace launcher

@@ -215,7 +215,7 @@ def stored_credentials_check():
     xdg = os.environ.get("XDG_CONFIG_HOME") or os.path.expanduser("~/.config")
     paths.append(os.path.join(xdg, "git", "credentials"))
     found = []
-    for path in paths:
+    for path in filter(os.path.isabs, paths):
         try:
             with open(path, "rb") as f:
                 lines = f.read().decode("utf-8", "replace").splitlines()

@@ -6,6 +6,7 @@
 #include "interpreter.hpp"
 #include "launcher_modules.hpp"
 #include "owned.hpp"
+#include "process_hardening.hpp"
 
 namespace launcher {
 
@@ -81,6 +82,9 @@ int call_tool(const ToolOptions& options)
 
 int run_tool(const ToolOptions& options, int argc, char** argv)
 {
+    if (!make_non_dumpable()) {
+        return 1;
+    }
     const PyStatus status = start_interpreter(argc, argv);
     if (PyStatus_Exception(status)) {
         Py_ExitStatusException(status);

@@ -15,9 +15,10 @@
 //         print(f"password={token}")
 //         print()
 //
-// The host test of line 47 answers only GitHub itself, its subdomains, with or
-// without a port, and never a request for another protocol than HTTPS; line
-// 50 refuses a token that would break the answer's line format.
+// The host test of line 47 answers only GitHub itself and its subdomains
+// (host_rules.hpp), and never a request for another protocol than HTTPS. After
+// line 50's truth test, only a str token that meets the token rule
+// (token_rules.hpp) is answered; its text is its own characters.
 #include "call.hpp"
 #include "credential_commands.hpp"
 #include "lookup.hpp"
@@ -37,19 +38,16 @@ bool print_line(PyObject** slot_and_args, std::size_t nargs)
     return static_cast<bool>(result);
 }
 
-// The text of the token as an f-string shows it.
+// The token's characters as an exact str: a str subclass is copied from its
+// characters, so none of its methods runs. `token` has passed
+// token_fits_answer, so it is ASCII.
 Owned<> token_text(PyObject* token)
 {
     if (PyUnicode_CheckExact(token)) {
         return runtime::borrow(token);
     }
-    if (PyLong_CheckExact(token)) {
-        return steal(PyLong_Type.tp_repr(token));
-    }
-    if (PyFloat_CheckExact(token)) {
-        return steal(PyFloat_Type.tp_repr(token));
-    }
-    return steal(PyObject_Format(token, module_state.empty_str));
+    return steal(PyUnicode_FromStringAndSize(static_cast<const char*>(PyUnicode_DATA(token)),
+                                             PyUnicode_GET_LENGTH(token)));
 }
 
 // A module global called with no arguments.
@@ -117,7 +115,7 @@ PyObject* cmd_get(PyObject*, PyObject*)
         if (truth < 0) {
             return fail_at(entry_cmd_get, 50);
         }
-        if (!truth || token_breaks_answer(token.get())) {
+        if (!truth || !token_fits_answer(token.get())) {
             Py_RETURN_NONE;  // line 51
         }
     }

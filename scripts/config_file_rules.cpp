@@ -4,8 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
-#include <string>
+#include <climits>
+#include <cstring>
 
 namespace kestrune {
 
@@ -51,13 +54,19 @@ ConfigRefusal check_file(const char* path)
 }
 
 // `path` is absolute, so its folder is "/" or the text before its last "/".
+// The folder's name is copied into a buffer of PATH_MAX bytes: a longer one
+// cannot name a file either.
 ConfigRefusal check_folder(const char* path)
 {
-    const std::string given(path);
-    const std::size_t last_slash = given.rfind('/');
-    const std::string folder = last_slash == 0 ? std::string("/") : given.substr(0, last_slash);
+    const std::size_t folder_length = std::max<std::size_t>(std::strrchr(path, '/') - path, 1);
+    std::array<char, PATH_MAX> folder;
+    if (folder_length >= folder.size()) {
+        return ConfigRefusal::not_readable;
+    }
+    std::memcpy(folder.data(), path, folder_length);
+    folder[folder_length] = '\0';
     struct stat st;
-    if (stat(folder.c_str(), &st) != 0) {
+    if (stat(folder.data(), &st) != 0) {
         return stat_failure();
     }
     if (!owned_by_us_or_root(st)) {

@@ -8,6 +8,7 @@
 //         except Exception:
 //             return ""
 #include "call.hpp"
+#include "config_path_for_open.hpp"
 #include "credential_commands.hpp"
 #include "exception_match.hpp"
 #include "lookup.hpp"
@@ -37,12 +38,17 @@ struct EnteredFile {
 
 // Line 25: open(CONFIG_PATH, "r", encoding="utf-8"), then __exit__ and
 // __enter__ looked up on its type, and __enter__ called. False with an
-// exception set on failure.
+// exception set on failure, and also with none set when the file that
+// CONFIG_PATH names is refused (config_path_for_open) and is not opened.
 bool enter_config_file(EnteredFile& entered)
 {
     const auto& K = module_state.constants;
-    auto path = steal(runtime::lookup_global(K[n_CONFIG_PATH]));
-    if (!path) {
+    auto config_path = steal(runtime::lookup_global(K[n_CONFIG_PATH]));
+    if (!config_path) {
+        return false;
+    }
+    Owned<> path;
+    if (config_path_for_open(config_path.get(), path) <= 0) {
         return false;
     }
     auto kwnames = steal(PyTuple_Pack(1, K[n_encoding]));
@@ -116,6 +122,9 @@ Owned<> read_token_body(int& line)
         line = 25;
         EnteredFile entered;
         if (!enter_config_file(entered)) {
+            if (!PyErr_Occurred()) {
+                return runtime::borrow(K[str_empty]);  // refused: no token
+            }
             return {};
         }
         HandledException with_saved;

@@ -1,7 +1,12 @@
 #include "request_rules.hpp"
 
+#include <optional>
+#include <string_view>
+
+#include "host_rules.hpp"
 #include "module_state.hpp"
 #include "owned.hpp"
+#include "token_rules.hpp"
 
 namespace kestrune {
 
@@ -10,61 +15,25 @@ using runtime::steal;
 
 namespace {
 
-// Whether code points [start, start + len(text)) of `s` equal the ASCII-only
-// str `text`.
-bool matches_at(PyObject* s, Py_ssize_t start, PyObject* text)
+// The characters of `s` when it is a str (or a subclass of it) made only of
+// ASCII characters; nothing otherwise. The characters are read directly, so
+// no method of a str subclass runs.
+std::optional<std::string_view> ascii_text(PyObject* s)
 {
-    const Py_ssize_t n = PyUnicode_GET_LENGTH(text);
-    if (start < 0 || start + n > PyUnicode_GET_LENGTH(s)) {
-        return false;
+    if (!PyUnicode_Check(s) || !PyUnicode_IS_ASCII(s)) {
+        return std::nullopt;
     }
-    const int kind = PyUnicode_KIND(s);
-    const void* data = PyUnicode_DATA(s);
-    const int text_kind = PyUnicode_KIND(text);
-    const void* text_data = PyUnicode_DATA(text);
-    for (Py_ssize_t i = 0; i < n; ++i) {
-        if (PyUnicode_READ(kind, data, start + i) != PyUnicode_READ(text_kind, text_data, i)) {
-            return false;
-        }
-    }
-    return true;
-}
-
-// The length of `host` without one trailing ":" and one or more ASCII digits.
-Py_ssize_t length_without_port(PyObject* host)
-{
-    const Py_ssize_t len = PyUnicode_GET_LENGTH(host);
-    const int kind = PyUnicode_KIND(host);
-    const void* data = PyUnicode_DATA(host);
-    Py_ssize_t i = len;
-    while (i > 0) {
-        const Py_UCS4 c = PyUnicode_READ(kind, data, i - 1);
-        if (c < '0' || c > '9') {
-            break;
-        }
-        --i;
-    }
-    if (i < len && i > 0 && PyUnicode_READ(kind, data, i - 1) == ':') {
-        return i - 1;
-    }
-    return len;
+    return std::string_view(static_cast<const char*>(PyUnicode_DATA(s)),
+                            static_cast<std::size_t>(PyUnicode_GET_LENGTH(s)));
 }
 
 } // namespace
 
 bool host_is_github(PyObject* host, PyObject* github)
 {
-    if (!PyUnicode_Check(host)) {
-        return false;
-    }
-    const Py_ssize_t len = length_without_port(host);
-    const Py_ssize_t n = PyUnicode_GET_LENGTH(github);
-    if (len == n) {
-        return matches_at(host, 0, github);
-    }
-    // A subdomain: at least one character, then ".", then the host name.
-    return len > n + 1 && PyUnicode_READ_CHAR(host, len - n - 1) == '.' &&
-           matches_at(host, len - n, github);
+    const auto host_text = ascii_text(host);
+    const auto github_text = ascii_text(github);
+    return host_text && github_text && host_is_github(*host_text, *github_text);
 }
 
 int protocol_allows_token(PyObject* data)
@@ -93,21 +62,10 @@ int protocol_allows_token(PyObject* data)
            PyUnicode_CompareWithASCIIString(protocol.get(), "https") == 0;
 }
 
-bool token_breaks_answer(PyObject* token)
+bool token_fits_answer(PyObject* token)
 {
-    if (!PyUnicode_Check(token)) {
-        return false;
-    }
-    const Py_ssize_t len = PyUnicode_GET_LENGTH(token);
-    const int kind = PyUnicode_KIND(token);
-    const void* data = PyUnicode_DATA(token);
-    for (Py_ssize_t i = 0; i < len; ++i) {
-        const Py_UCS4 c = PyUnicode_READ(kind, data, i);
-        if (c == '\r' || c == '\n' || c == '\0' || Py_UNICODE_IS_SURROGATE(c)) {
-            return true;
-        }
-    }
-    return false;
+    const auto text = ascii_text(token);
+    return text && token_is_acceptable(*text);
 }
 
 } // namespace kestrune

@@ -1,16 +1,16 @@
 // The rules that decide whether a request may receive the token. Git hands
 // the helper whatever host and protocol a remote URL names, so the token goes
-// only to GitHub over HTTPS, and only in a form that cannot break the answer's
-// line format.
+// only to GitHub over HTTPS, and only in a form that cannot break or bend the
+// answer's lines.
 #pragma once
 
 #include <Python.h>
 
 namespace kestrune {
 
-// Whether `host` (any object) names GitHub: a str that, after dropping one
-// trailing ":" and port digits, is exactly the GitHub host name `github` or
-// ends with "." followed by it. Never raises.
+// Whether `host` (any object) names GitHub: a str, judged by its own
+// characters, that meets the host rule (host_rules.hpp) for the GitHub host
+// name `github`. Never raises.
 bool host_is_github(PyObject* host, PyObject* github);
 
 // Whether the parsed request `data` allows an answer: it has no "protocol"
@@ -18,10 +18,9 @@ bool host_is_github(PyObject* host, PyObject* github);
 // (only when `data` is not a dict and its `get` method fails).
 int protocol_allows_token(PyObject* data);
 
-// Whether a str token holds a carriage return, a line feed or a NUL, any of
-// which would inject lines into git's protocol, or a surrogate code point,
-// which UTF-8 cannot encode: printing it would fail after the user-name line
-// had gone out. 0 for other objects, whose text never holds any of these.
-bool token_breaks_answer(PyObject* token);
+// Whether `token` may be sent as the password: a str (or a subclass of it,
+// judged by its own characters, never by its __str__ or __format__) that
+// meets the token rule (token_rules.hpp). Never raises.
+bool token_fits_answer(PyObject* token);
 
 } // namespace kestrune

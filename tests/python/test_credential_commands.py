@@ -4,6 +4,7 @@ import contextlib
 import io
 import json
 import os
+import signal
 import sys
 import tempfile
 import traceback
@@ -181,6 +182,87 @@ class ReadTokenTest(CommandTestCase):
         helper.CONFIG_PATH = 3.5  # open() refuses it with TypeError
         self.assertEqual(helper._read_token(), "")
 
+    def test_config_path_kinds(self):
+        self.write_config({"github_token": "t"})
+        fspath_calls = []
+
+        class Path:
+            def __fspath__(self_):
+                fspath_calls.append(1)
+                return self.config
+
+        for path in [self.config, os.fsencode(self.config), Path()]:
+            with self.subTest(path=path):
+                helper.CONFIG_PATH = path
+                self.assertEqual(helper._read_token(), "t")
+        self.assertEqual(fspath_calls, [1])  # the path it names is the one opened
+        # A file descriptor and relative paths are refused, even when the
+        # working directory holds the file they name.
+        with open(self.config) as f:
+            helper.CONFIG_PATH = f.fileno()
+            self.assertEqual(helper._read_token(), "")
+        cwd = os.getcwd()
+        self.addCleanup(os.chdir, cwd)
+        os.chdir(self.dir.name)
+        for path in ["config.json", b"config.json", "./config.json"]:
+            with self.subTest(path=path):
+                helper.CONFIG_PATH = path
+                self.assertEqual(helper._read_token(), "")
+
+    def test_special_unsafe_and_oversized_files_are_not_read(self):
+        # A FIFO or a device would block or never end: a hang here fails the
+        # test at the alarm instead of stalling the run.
+        signal.signal(signal.SIGALRM, signal.default_int_handler)
+        self.addCleanup(signal.signal, signal.SIGALRM, signal.SIG_DFL)
+        self.addCleanup(signal.alarm, 0)
+        token = '{"github_token": "t"}'
+        other = os.path.join(self.dir.name, "sub")
+        os.mkdir(other)
+
+        def fifo(path):
+            os.mkfifo(path)
+
+        def device(path):
+            os.symlink("/dev/zero", path)
+
+        def size(n):
+            return lambda path: open(path, "w").write(token + " " * (n - len(token)))
+
+        def mode(file_mode, folder_mode=0o700):
+            def make(path):
+                open(path, "w").write(token)
+                os.chmod(path, file_mode)
+                os.chmod(os.path.dirname(path), folder_mode)
+            return make
+
+        cases = [("FIFO", fifo, ""), ("symlink to the zero device", device, ""),
+                 ("2 MiB", size(2 << 20), ""), ("1 MiB + 1", size((1 << 20) + 1), ""),
+                 ("exactly 1 MiB", size(1 << 20), "t"),
+                 ("world-writable file", mode(0o646), ""),
+                 ("world-writable sticky folder", mode(0o600, 0o1777), ""),
+                 ("group-writable file and folder", mode(0o660, 0o770), "t")]
+        if os.geteuid() == 0:
+            def owned_by_nobody(folder):
+                def make(path):
+                    open(path, "w").write(token)
+                    os.chown(folder or path, 65534, -1)
+                return make
+            cases += [("file owned by another user", owned_by_nobody(None), ""),
+                      ("folder owned by another user", owned_by_nobody(other), "")]
+        for name, make, expected in cases:
+            with self.subTest(name):
+                path = os.path.join(other, name)
+                make(path)
+                helper.CONFIG_PATH = path
+                signal.alarm(5)
+                self.assertEqual(helper._read_token(), expected)
+                signal.alarm(0)
+                os.chmod(other, 0o700)
+                os.chown(other, os.geteuid(), -1)
+                os.remove(path)
+        if os.geteuid() != 0:
+            self.skipTest("not root: files owned by another user were not tried")
+
     def test_handled_exception_is_restored(self):
         self.write_config(None, raw="{")
         try:
@@ -228,19 +310,57 @@ class CmdGetTest(CommandTestCase):
         self.assertEqual(self.get("protocol=https\nhost=github.com\n\n"),
                          ANSWER.format("ghp_secret"))
 
-    def test_token_text(self):
-        for value, text in [(5, "5"), (True, "True"), (["a"], "['a']"), (2.5, "2.5"),
-                            ({"k": "v"}, "{'k': 'v'}")]:
+    def test_only_a_str_token_is_answered(self):
+        # The truth test of line 50 runs first; only then is the kind checked.
+        for value in [5, True, ["a"], 2.5, {"k": "v", "other_secret": "s"}, float("nan")]:
             with self.subTest(value=value):
                 self.write_config({"github_token": value})
-                self.assertEqual(self.get("host=github.com\n"), ANSWER.format(text))
+                self.assertEqual(self.get("host=github.com\n"), "")
+
+    def test_a_str_subclass_token_is_judged_by_its_own_characters(self):
+        class Token(str):
+            def __str__(self):
+                raise AssertionError("__str__ called")
+
+            def __format__(self, spec):
+                raise AssertionError("__format__ called")
+
+        class Pretending(str):
+            def __str__(self):
+                return "ghp_good"
+
+            __format__ = __str__
+
+        saved = helper._read_token
+        self.addCleanup(setattr, helper, "_read_token", saved)
+        for token, expected in [(Token("ghp_x"), ANSWER.format("ghp_x")),
+                                (Pretending("bad\x0btoken"), "")]:
+            with self.subTest(token=token):
+                helper._read_token = lambda: token
+                self.assertEqual(self.get("host=github.com\n"), expected)
+
+        class Untestable(str):
+            def __bool__(self):
+                raise KeyError("bool")
+
+        helper._read_token = lambda: Untestable("ghp_x")
+        _, entries = raised_by(lambda: self.get("host=github.com\n"), KeyError)
+        self.assertEqual(entries[-2][1:], ("scripts.git_credential_kestrune.cmd_get", 50))
 
     def test_hosts(self):
         self.write_config({"github_token": "tok"})
-        answered = ["github.com", "github.com:8443", "api.github.com", "a.b.github.com:1"]
+        answered = ["github.com", "github.com:8443", "api.github.com", "a.b.github.com:1",
+                    "GitHub.com", "API.GITHUB.COM:443", "github.com.", "api.github.com.:443",
+                    "github.com:65535", "github.com:00443", "a-1.x9.github.com",
+                    "a" * 63 + ".github.com"]
         silent = ["github.com.evil.example", "evilgithub.com", "github.com:", "github.com:x",
-                  "notgithub.com", ".github.com", "github.co", "GITHUB.COM", "", "github.com:1:2",
-                  "github.com/", " github.com"]
+                  "notgithub.com", ".github.com", "github.co", "", "github.com:1:2",
+                  "github.com/", " github.com", "evil.test/.github.com", "a@b.github.com",
+                  "x:1.github.com", "-a.github.com", "a-.github.com", "a..github.com",
+                  "a_b.github.com", "a" * 64 + ".github.com", "github.com:0",
+                  "github.com:65536", "github.com:123456", "github.com..", "github.com:443.",
+                  "g\u0131thub.com", "github.\u212aom", "\uff47ithub.com", "github.com\u3002",
+                  "api.github.com\x00", "github.com:\u0664\u0664\u0663"]
         for host in answered:
             with self.subTest(host=host):
                 self.assertEqual(self.get("host=%s\n\n" % host), ANSWER.format("tok"))
@@ -256,11 +376,17 @@ class CmdGetTest(CommandTestCase):
             with self.subTest(protocol=protocol):
                 self.assertEqual(self.get("protocol=%s\nhost=github.com\n" % protocol), "")
 
-    def test_tokens_that_would_break_the_answer(self):
-        # A surrogate cannot be written as UTF-8: the answer would stop after
-        # its first line.
-        for token in ["a\nusername=evil", "a\rb", "a\x00b", "\n", "a\ud800b", "\udc80"]:
-            with self.subTest(token=token):
+    def test_token_rule(self):
+        for token in ["ghp_0123456789", "!", "~" * 4000, "".join(map(chr, range(0x21, 0x7f)))]:
+            with self.subTest(token=token[:20]):
+                self.write_config({"github_token": token})
+                self.assertEqual(self.get("host=github.com\n"), ANSWER.format(token))
+        # Line breaks, other control and separator characters, spaces,
+        # non-ASCII text, surrogates and oversized tokens get no answer.
+        for token in ["a\nusername=evil", "a\rb", "a\x00b", "\n", "a\ud800b", "\udc80",
+                      "a\x0bb", "a\x0cb", "a\x1bb", "a\x07b", "a\x7fb", "a\x85b", "a\u2028b",
+                      "a b", " ", "t\u00f6ken", "\uff47hp", "~" * 4001]:
+            with self.subTest(token=token[:20]):
                 self.write_config({"github_token": token})
                 self.assertEqual(self.get("host=github.com\n"), "")
 

@@ -77,16 +77,20 @@ class HostAndProtocolTest(ProtocolCase):
         self.assert_answers(
             (b"protocol=https\nhost=" + host + b"\n\n", answer(TOKEN))
             for host in (b"github.com", b"github.com:8443", b"github.com:1",
-                         b"api.github.com", b"gist.github.com:443"))
+                         b"api.github.com", b"gist.github.com:443", b"GitHub.com",
+                         b"API.GITHUB.COM:443", b"github.com."))
 
     def test_other_hosts_get_no_answer(self):
         self.assert_answers(
             (b"protocol=https\nhost=" + host + b"\n\n", b"")
             for host in (b"github.com.evil.example", b"evilgithub.com", b"github.com:",
                          b"github.com:443:443", b"github.com:44x", b"github.com:-1",
-                         b"github.com:\xd9\xa1", b"github.com.", b"github.co",
+                         b"github.com:\xd9\xa1", b"github.co",
                          b"github.com/evil", b"api.github.com.evil.example:443",
-                         b"evil.example?github.com", b"x@github.com.evil.example", b""))
+                         b"evil.example?github.com", b"x@github.com.evil.example", b"",
+                         b"evil.test/.github.com", b"a@b.github.com", b"x:1.github.com",
+                         b"-a.github.com", b"github.com:0", b"github.com:65536",
+                         "g\u0131thub.com".encode(), "GITHUB.\u212aOM".encode()))
 
     def test_no_host_line_gets_no_answer(self):
         self.assert_answers([(b"protocol=https\npath=github.com\n\n", b""),
@@ -117,16 +121,17 @@ class TokenTest(unittest.TestCase):
             self.assertRegex(result.stderr, NO_TOKEN_LINE)
         return result.stdout
 
-    def test_a_token_that_would_break_the_answer_lines_is_withheld(self):
-        for token in ("ghp_a\nusername=evil", "ghp_a\r", "\nghp_a", "ghp_a\x00b", "\r\n"):
+    def test_a_token_outside_the_token_rule_is_withheld(self):
+        for token in ("ghp_a\nusername=evil", "ghp_a\r", "ghp_a\x00b", "ghp_a\x0b", "ghp_a\x0c",
+                      "ghp_a\x1b[2J", "ghp_a\x07", "ghp_a\x85", "ghp_a\u2028", "ghp a",
+                      "t\u00f6k\u20acn", "g" * 4001, 5, 1.5, True, float("nan"), ["a"],
+                      {"token": "t", "other_secret": "s"}):
             with self.subTest(token=token):
                 self.assertEqual(self.answer_for({"github_token": token}), b"")
 
-    def test_text_of_other_token_values(self):
-        for token, text in (("t\u00f6k\u20acn", "t\u00f6k\u20acn"), (5, "5"), (1.5, "1.5"),
-                            (True, "True"), (["a"], "['a']")):
-            with self.subTest(token=token):
-                self.assertEqual(self.answer_for({"github_token": token}), answer(text))
+    def test_longest_token_is_answered_whole(self):
+        token = "g" * 4000
+        self.assertEqual(self.answer_for({"github_token": token}), answer(token))
 
     def test_no_token_no_answer(self):
         configs = [{"github_token": v} for v in ("", 0, False, None, [], {})]

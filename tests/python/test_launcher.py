@@ -1,11 +1,17 @@
 """The launcher as a program: its own options, exit status, isolation from the
 environment, byte-safe standard streams, and running after install."""
+import fcntl
 import os
 import re
+import resource
 import shutil
+import signal
+import struct
 import subprocess
 import sysconfig
 import tempfile
+import termios
+import time
 import unittest
 
 import support
@@ -85,11 +91,56 @@ class ExitStatusTest(unittest.TestCase):
         self.assertIn(b"No space left on device", result.stderr)
 
 
+class ProcessTest(unittest.TestCase):
+    """The launcher's process: blocked reading a request, as when git is slow
+    to write one or the user presses Ctrl-C at a prompt."""
+
+    def blocked_launcher(self, **kwargs):
+        """A running launcher that has read the start of a request and waits
+        for the rest."""
+        home = make_home(self, {"github_token": TOKEN})
+        process = subprocess.Popen([LAUNCHER, "get"], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                   stderr=subprocess.PIPE, env=clean_env(HOME=home), cwd=home,
+                                   **kwargs)
+        self.addCleanup(process.wait)
+        self.addCleanup(process.kill)
+        process.stdin.write(b"protocol=https\n")
+        process.stdin.flush()
+        deadline = time.monotonic() + 30
+        while pipe_bytes(process.stdin) and time.monotonic() < deadline:
+            time.sleep(0.005)
+        self.assertEqual(pipe_bytes(process.stdin), 0, "the launcher never read its input")
+        return process
+
+    def test_ctrl_c_ends_it_by_sigint_after_the_traceback(self):
+        process = self.blocked_launcher()
+        process.send_signal(signal.SIGINT)
+        stdout, stderr = process.communicate(timeout=30)
+        self.assertEqual((process.returncode, stdout), (-signal.SIGINT, b""))
+        self.assertTrue(stderr.endswith(b"\nKeyboardInterrupt\n"), stderr)
+
+    def test_no_core_file(self):
+        soft, hard = resource.getrlimit(resource.RLIMIT_CORE)
+        if hard != resource.RLIM_INFINITY and hard < 1 << 30:
+            self.skipTest("core files are limited to %d bytes here" % hard)
+        process = self.blocked_launcher(
+            preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_CORE, (hard, hard)))
+        process.send_signal(signal.SIGQUIT)  # its default action dumps core
+        _, status = os.waitpid(process.pid, 0)
+        process.returncode = -signal.SIGQUIT
+        self.assertEqual(os.WTERMSIG(status), signal.SIGQUIT)
+        self.assertFalse(os.WCOREDUMP(status))
+
+
+def pipe_bytes(stream):
+    """How many bytes wait unread in the pipe that `stream` writes to."""
+    return struct.unpack("i", fcntl.ioctl(stream.fileno(), termios.FIONREAD, b"\0" * 4))[0]
+
+
 class IsolationTest(unittest.TestCase):
     def test_environment_home_and_working_directory_cannot_inject_code(self):
-        # The token is not ASCII, so an honoured PYTHONIOENCODING would show.
-        token = "t\u00f6ken"
-        home = make_home(self, {"github_token": token})
+        # The request is not ASCII, so an honoured PYTHONIOENCODING would show.
+        home = make_home(self, {"github_token": TOKEN})
         marker = os.path.join(home, b"injected")
         payload = "open(%r, 'w').close()\n" % os.fsdecode(marker)
         trap = os.path.join(home, b"trap")
@@ -104,8 +155,9 @@ class IsolationTest(unittest.TestCase):
             PYTHONSTARTUP=os.path.join(trap, b"json.py"), PYTHONINSPECT="1", PYTHONVERBOSE="1",
             PYTHONWARNINGS="error", PYTHONDEVMODE="1", PYTHONIOENCODING="ascii:strict",
             PYTHONUTF8="0", PYTHONSAFEPATH="0", PYTHONPLATLIBDIR="trap")
-        result = run_launcher(["get"], GITHUB_REQUEST, env=env, cwd=trap)
-        self.assertEqual((result.returncode, result.stdout, result.stderr), (0, answer(token), b""))
+        request = b"note=t\xc3\xb6ken\n" + GITHUB_REQUEST
+        result = run_launcher(["get"], request, env=env, cwd=trap)
+        self.assertEqual((result.returncode, result.stdout, result.stderr), (0, answer(TOKEN), b""))
         self.assertFalse(os.path.exists(marker))
 
 
@@ -127,12 +179,10 @@ class UndecodableBytesTest(unittest.TestCase):
                     self.assertEqual((result.returncode, result.stdout, result.stderr),
                                      (0, expected, b""))
 
-    def test_token_and_home_round_trip_as_utf8_bytes(self):
-        token = "t\u00f6k\u20acn"
-        home = make_home(self, {"github_token": token}, name=b"h\xe9me")
+    def test_home_that_is_not_utf8_round_trips_as_bytes(self):
+        home = make_home(self, {"github_token": TOKEN}, name=b"h\xe9me")
         result = run_launcher(["get"], GITHUB_REQUEST, env=clean_env(HOME=home, LC_ALL="C"), cwd=home)
-        self.assertEqual((result.returncode, result.stdout, result.stderr),
-                         (0, answer(token.encode("utf-8")), b""))
+        self.assertEqual((result.returncode, result.stdout, result.stderr), (0, answer(TOKEN), b""))
 
 
 class InstallTest(unittest.TestCase):

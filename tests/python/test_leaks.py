@@ -160,6 +160,10 @@ class Unformattable:
         raise ValueError("no text")
 
 
+class TokenSubclass(str):
+    pass
+
+
 def failing_lines():
     yield "host=github.com\n"
     raise KeyError("read failed")
@@ -267,6 +271,9 @@ class LeakTest(unittest.TestCase):
             ("directory", make_directory),
             ("CONFIG_PATH deleted", lambda: self.patch(helper, "CONFIG_PATH", DELETE)),
             ("CONFIG_PATH refused by open", lambda: self.patch(helper, "CONFIG_PATH", 3.5)),
+            ("file descriptor", lambda: self.patch(helper, "CONFIG_PATH", 0)),
+            ("relative CONFIG_PATH", lambda: self.patch(helper, "CONFIG_PATH", b"config.json")),
+            ("world-writable file", lambda: os.chmod(self.config, 0o646)),
             ("invalid JSON", lambda: self.write_config("{")),
             ("not UTF-8", lambda: self.write_config(b'{"github_token": "\xff"}')),
             ("nested too deep", lambda: self.write_config("[" * 5000 + "]" * 5000)),
@@ -347,11 +354,17 @@ class LeakTest(unittest.TestCase):
                 ("plain http", "protocol=http\nhost=github.com\n", None),
                 ("empty request", "", None),
                 ("no token", REQUEST, "{}"),
-                ("token with a line feed", REQUEST, '{"github_token": "a\\nb"}')]:
+                ("token with a line feed", REQUEST, '{"github_token": "a\\nb"}'),
+                ("token not a str", REQUEST, '{"github_token": [1]}')]:
             with self.scenario(label):
                 if config is not None:
                     self.write_config(config)
                 self.assertSettles("cmd_get " + label, helper.cmd_get, stdin=self.request(request))
+        for label, token in [("str subclass token", TokenSubclass("ghp_token")),
+                             ("token without text", Unformattable())]:
+            with self.scenario(label):
+                self.patch(helper, "_read_token", Returns(token))
+                self.assertSettles("cmd_get " + label, helper.cmd_get, stdin=self.request())
 
     def test_cmd_get_failures(self):
         cases = [
@@ -368,7 +381,6 @@ class LeakTest(unittest.TestCase):
             ("reader deleted", NameError, [49], {"_read_token": DELETE}),
             ("token truth raises", ValueError, [50], {"_read_token": Returns(Falsy())}),
             ("first print fails", OSError, [54], {"stdout": lambda: FailingWrites(1)}),
-            ("token text fails", ValueError, [55], {"_read_token": Returns(Unformattable())}),
             ("second print fails", OSError, [55], {"stdout": lambda: FailingWrites(3)}),
             ("third print fails", OSError, [56], {"stdout": lambda: FailingWrites(5)}),
         ]
