@@ -10,7 +10,7 @@ import unittest
 import urllib.parse
 
 import https_server
-from launcher_support import LAUNCHER, TOKEN, clean_env, config_path, make_home
+from launcher_support import LAUNCHER, TOKEN, clean_env, config_path, make_home, no_token_line
 
 # A second helper that answers whatever the first leaves unanswered, so that a
 # request our helper stays silent on shows up as this answer.
@@ -21,7 +21,8 @@ class GitCase(unittest.TestCase):
     def setUp(self):
         self.home = make_home(self, {"github_token": TOKEN})
 
-    def git(self, *args, stdin, helpers=(LAUNCHER, FALLBACK), path=None, home=None, cwd=None):
+    def git(self, *args, stdin, helpers=(LAUNCHER, FALLBACK), path=None, home=None, cwd=None,
+            stderr=b""):
         options = ["-c", "credential.helper="]
         for helper in helpers:
             options += ["-c", "credential.helper=" + helper]
@@ -32,7 +33,7 @@ class GitCase(unittest.TestCase):
         env.pop("LD_PRELOAD", None)
         result = subprocess.run(["git", *options, *args], input=stdin, env=env,
                                 cwd=cwd or self.home, capture_output=True, timeout=60)
-        self.assertEqual((result.returncode, result.stderr), (0, b""))
+        self.assertEqual((result.returncode, result.stderr), (0, stderr))
         return result.stdout
 
     def fill(self, request, **kwargs):
@@ -111,7 +112,8 @@ class HostileRepositoryTest(GitCase):
                          head + b"username=x-access-token\npassword=" + TOKEN.encode() + b"\n")
         for home in (".", "x"):
             with self.subTest(home=home):
-                self.assertEqual(self.fill(request, cwd=self.repo, home=home),
+                self.assertEqual(self.fill(request, cwd=self.repo, home=home,
+                                           stderr=relative_home_line(home)),
                                  head + b"username=fallback\npassword=fallback\n")
 
     def test_ls_remote_sends_the_token_to_the_https_server(self):
@@ -125,9 +127,15 @@ class HostileRepositoryTest(GitCase):
             # Under a relative home the repository's planted config is not
             # used: the next helper in the chain answers.
             del server.authorizations[:]
-            self.git(*options, "ls-remote", url, stdin=b"", cwd=self.repo, home=".")
+            self.git(*options, "ls-remote", url, stdin=b"", cwd=self.repo, home=".",
+                     stderr=relative_home_line("."))
             self.assertEqual(server.authorizations,
                              [None, https_server.basic("fallback", "fallback")])
+
+
+def relative_home_line(home):
+    """What the launcher says under a relative HOME: it reads no config."""
+    return no_token_line("not an absolute path", home + "/.kestrune/config.json")
 
 
 def plant_repository(test):
