@@ -50,6 +50,12 @@ def request_lines(count):
     return lines + ["\n"]
 
 
+# A request as git writes it for a push over HTTPS: four lines and the empty
+# line that ends it.
+REQUEST_LINES = ["protocol=https\n", "host=github.com\n", "path=kestrune/app.git\n",
+                 "username=kestrune\n", "\n"]
+
+
 def median_per_call(cases, rounds, calls):
     """cases: name -> function(n) that makes `n` units of calls. Returns
     name -> median nanoseconds per call."""
@@ -82,11 +88,11 @@ def call_figures(native, rounds, scale):
     return {name: ns / UNROLL for name, ns in per_iteration.items()}
 
 
-def parse_figures(native, plain, rounds, scale):
-    lines = request_lines(1000)
+def parse_cases(native, plain, lines, prefix):
+    """The parsing cases over `lines`, as a list and as a StringIO, for both
+    modules, named PREFIX + "list/native" and so on."""
     text = "".join(lines)
     expected = plain_parse(plain, lines)
-    calls = max(2, int(20 * scale))
     cases = {}
     for label, module in (("native", native), ("plain", plain)):
         parse = module._parse_input
@@ -104,15 +110,22 @@ def parse_figures(native, plain, rounds, scale):
                 stream.seek(0)
                 parse()
 
-        cases["list/" + label] = over_list
-        cases["stringio/" + label] = over_stringio
+        cases[prefix + "list/" + label] = over_list
+        cases[prefix + "stringio/" + label] = over_stringio
+        sys.stdin = io.StringIO(text)
+        if module._parse_input() != expected:
+            raise SystemExit("in_process: %s _parse_input disagrees with the plain one" % label)
+    return cases
+
+
+def parse_figures(native, plain, rounds, scale):
     saved = sys.stdin
     try:
-        for label, module in (("native", native), ("plain", plain)):
-            sys.stdin = io.StringIO(text)
-            if module._parse_input() != expected:
-                raise SystemExit("in_process: %s _parse_input disagrees with the plain one" % label)
-        return median_per_call(cases, rounds, calls)
+        long_input = parse_cases(native, plain, request_lines(1000), "")
+        request = parse_cases(native, plain, REQUEST_LINES, "request-")
+        figures = median_per_call(long_input, rounds, max(2, int(20 * scale)))
+        figures.update(median_per_call(request, rounds, max(20, int(4000 * scale))))
+        return figures
     finally:
         sys.stdin = saved
 

@@ -95,3 +95,32 @@ execute_process(
   COMMAND "${Python3_EXECUTABLE}" -I -S -c "import sys; print(sys.base_prefix)"
   OUTPUT_VARIABLE CPYTHON_PREFIX OUTPUT_STRIP_TRAILING_WHITESPACE)
 message(STATUS "CPython 3.12: ${Python3_EXECUTABLE} (prefix ${CPYTHON_PREFIX}, suffix ${CPYTHON_EXT_SUFFIX})")
+
+# The static library, for a launcher that links the interpreter in instead of
+# loading libpython3.12.so at every start. Distributions that ship a
+# position-independent build of it name it libpython3.12-pic.a; a CPython
+# configured with --enable-shared compiles its archive position-independent
+# too. CPYTHON_STATIC_LIBRARY is empty when there is none; the libraries it
+# needs are the interpreter's own link line without its search paths.
+execute_process(
+  COMMAND "${Python3_EXECUTABLE}" -I -S -c
+    "import sysconfig as s; print(s.get_config_var('LIBPL') or ''); print(s.get_config_var('LIBRARY') or ''); print(' '.join(s.get_config_var(v) or '' for v in ('LIBS', 'SYSLIBS', 'MODLIBS')))"
+  OUTPUT_VARIABLE _cpy_static OUTPUT_STRIP_TRAILING_WHITESPACE)
+string(REPLACE "\n" ";" _cpy_static "${_cpy_static};;")
+list(GET _cpy_static 0 _cpy_libpl)
+list(GET _cpy_static 1 _cpy_library)
+list(GET _cpy_static 2 _cpy_libs)
+set(CPYTHON_STATIC_LIBRARY "")
+foreach(_candidate "${_cpy_libpl}/libpython3.12-pic.a" "${_cpy_libpl}/${_cpy_library}")
+  if(NOT CPYTHON_STATIC_LIBRARY AND _cpy_libpl AND _candidate MATCHES "\\.a$" AND EXISTS "${_candidate}")
+    set(CPYTHON_STATIC_LIBRARY "${_candidate}")
+  endif()
+endforeach()
+separate_arguments(_cpy_libs UNIX_COMMAND "${_cpy_libs}")
+set(CPYTHON_STATIC_LINK_LIBRARIES "")
+foreach(_flag IN LISTS _cpy_libs)
+  if(_flag MATCHES "^-l")
+    list(APPEND CPYTHON_STATIC_LINK_LIBRARIES "${_flag}")
+  endif()
+endforeach()
+list(REMOVE_DUPLICATES CPYTHON_STATIC_LINK_LIBRARIES)

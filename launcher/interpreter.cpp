@@ -7,11 +7,21 @@
 // prefix recorded at build time rather than searched for.
 #include "interpreter.hpp"
 
+#include "prefault.hpp"
+
 #include <unistd.h>
 
 #include <array>
 #include <climits>
 #include <cstddef>
+
+#if defined(KESTRUNE_FROZEN_MODULES)
+// The pure-Python standard-library modules that a run imports, compiled into
+// the launcher at build time (launcher/freeze_modules.py). The frozen importer
+// comes before the path finder, so they are never read from disk; the
+// standard library's own files are still the source that tracebacks show.
+extern "C" const _frozen kestrune_frozen_modules[];
+#endif
 
 namespace launcher {
 
@@ -88,10 +98,14 @@ PyStatus configure(PyConfig& config, int argc, char** argv)
 
 PyStatus start_interpreter(int argc, char** argv)
 {
+#if defined(KESTRUNE_FROZEN_MODULES)
+    PyImport_FrozenModules = kestrune_frozen_modules;
+#endif
     PyStatus status = preinitialize();
     if (PyStatus_Exception(status)) {
         return status;
     }
+    prefault_object_arenas();
     PyConfig config;
     status = configure(config, argc, argv);
     if (!PyStatus_Exception(status)) {

@@ -131,6 +131,53 @@ private:
     Py_ssize_t index_ = 0;
 };
 
+// What the loop does with one line read on the exact-str path.
+enum class LineStep { next, stop, failed_at_39, failed_at_40 };
+
+// Lines 35 to 40 for a line whose type is exactly str. The str methods that
+// the loop calls by name cannot be overridden on str itself, so their work is
+// done here on the line's characters, with the same results: `rstrip("\n")`
+// as an end index, `"=" in line` and the partition as one search for the
+// first "=", `k.strip()` as a range trimmed with the whitespace test that
+// str.strip uses. Only the key and the value are made, as substrings; a
+// substring that covers the whole line is the line itself, as str returns it.
+LineStep parse_exact_str_line(PyObject* data, PyObject* line)
+{
+    const int kind = PyUnicode_KIND(line);
+    const void* chars = PyUnicode_DATA(line);
+    Py_ssize_t end = PyUnicode_GET_LENGTH(line);
+    while (end > 0 && PyUnicode_READ(kind, chars, end - 1) == '\n') {  // line 35
+        --end;
+    }
+    if (end == 0) {
+        return LineStep::stop;  // lines 36-37
+    }
+    const Py_ssize_t equals = PyUnicode_FindChar(line, '=', 0, end, 1);  // line 38
+    if (equals == -1) {
+        return LineStep::next;
+    }
+    if (equals < 0) {
+        return LineStep::failed_at_39;
+    }
+    auto v = steal(PyUnicode_Substring(line, equals + 1, end));  // line 39
+    if (!v) {
+        return LineStep::failed_at_39;
+    }
+    Py_ssize_t key_start = 0;  // line 40
+    Py_ssize_t key_end = equals;
+    while (key_start < key_end && Py_UNICODE_ISSPACE(PyUnicode_READ(kind, chars, key_start))) {
+        ++key_start;
+    }
+    while (key_end > key_start && Py_UNICODE_ISSPACE(PyUnicode_READ(kind, chars, key_end - 1))) {
+        --key_end;
+    }
+    auto key = steal(PyUnicode_Substring(line, key_start, key_end));
+    if (!key || PyDict_SetItem(data, key.get(), v.get()) < 0) {
+        return LineStep::failed_at_40;
+    }
+    return LineStep::next;
+}
+
 } // namespace
 
 PyObject* _parse_input(PyObject*, PyObject*)
@@ -163,6 +210,17 @@ PyObject* _parse_input(PyObject*, PyObject*)
                 return fail_at(entry_parse_input, 34);
             }
             break;
+        }
+
+        if (PyUnicode_CheckExact(line.get())) {
+            const LineStep step = parse_exact_str_line(data.get(), line.get());
+            if (step == LineStep::next) {
+                continue;
+            }
+            if (step == LineStep::stop) {
+                break;
+            }
+            return fail_at(entry_parse_input, step == LineStep::failed_at_39 ? 39 : 40);
         }
 
         {  // line 35

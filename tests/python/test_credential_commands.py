@@ -4,13 +4,14 @@ import contextlib
 import io
 import json
 import os
+import random
 import signal
 import sys
 import tempfile
 import traceback
 import unittest
 
-import support  # noqa: F401  (puts the built module on sys.path)
+import support  # puts the built module on sys.path
 import git_credential_kestrune as helper
 
 ANSWER = "username=x-access-token\npassword={}\n\n"
@@ -138,6 +139,92 @@ class ParseInputTest(CommandTestCase):
                 raise StopIteration
 
         self.assertEqual(self.parse(Stopping()), {})
+
+
+def load_plain_twin():
+    """bench/plain_helper.py, the helper written as plain Python."""
+    import importlib.util
+    path = os.path.join(support.SOURCE_DIR, "bench", "plain_helper.py")
+    spec = importlib.util.spec_from_file_location("plain_helper_twin", path)
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    return module
+
+
+# Every whitespace character str.strip removes, and characters that look like
+# it but are not (U+200B, U+FEFF).
+WHITESPACE = "".join(chr(c) for c in range(0x110000) if chr(c).isspace())
+PIECES = [WHITESPACE, "=\n\r\0 \u200b\ufeff", "ab", "\xe9\xff", "\u20ac\u0100",
+          "\U0001f600\U0010ffff", "\ud800\udfff"]
+
+
+class RstripSubclass(str):
+    def rstrip(self, chars=None):
+        return str.rstrip(self, chars) + "!"
+
+
+class StripSubclass(str):
+    def strip(self, chars=None):
+        return "stripped"
+
+
+class SplitSubclass(str):
+    def split(self, sep=None, maxsplit=-1):
+        raise AssertionError("split called")
+
+
+class PartitionSubclass(str):
+    def partition(self, sep):
+        return ("p", sep, "q")
+
+
+class ParseInputTwinTest(CommandTestCase):
+    """_parse_input against the plain-Python twin on random and edge-case
+    requests: the same dictionary (keys, values and their types), or the
+    same exception."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.plain = load_plain_twin()
+
+    def outcome(self, parse, lines):
+        sys.stdin = list(lines)
+        try:
+            data = parse()
+        except Exception as e:
+            return type(e), str(e)
+        return [(type(k), k, type(v), v) for k, v in data.items()]
+
+    def assert_same(self, lines):
+        self.assertEqual(self.outcome(helper._parse_input, lines),
+                         self.outcome(self.plain._parse_input, lines), ascii(lines))
+
+    def random_line(self, rng):
+        parts = []
+        for _ in range(rng.randrange(6)):
+            piece = rng.choice(PIECES)
+            parts.append("".join(rng.choice(piece) for _ in range(rng.randrange(4))))
+        return "".join(parts) + rng.choice(["", "\n", "\n\n", "\r\n", "\r"])
+
+    def test_random_requests(self):
+        rng = random.Random(12)
+        for _ in range(50000):
+            self.assert_same([self.random_line(rng) for _ in range(rng.randrange(1, 5))])
+
+    def test_edge_cases(self):
+        cases = [
+            ["\n"], [""], ["\n\n\n"], ["="], ["=\n"], ["==\n"], ["k="], ["=v"],
+            [WHITESPACE + "=" + WHITESPACE + "\n"], [" \u3000k\x85 =v\u2028\n"],
+            ["\u200bk\u200b=v"], ["\0=\0\n"], ["k\0=v"], ["k=v\r\n"], ["\r\n", "k=v"],
+            ["\ud800=\udfff\n"], ["\U0010ffff=\U0001f600"], ["k=\u20ac\n\n"],
+            ["\xe9=\xff"], ["a=1\n", "\n", "b=2\n"], ["a=1", "a=2"], ["x" * 10000 + "=y"],
+            [RstripSubclass("k=v\n")], [RstripSubclass("\n")], [StripSubclass(" k =v")],
+            [SplitSubclass("k=v")], [PartitionSubclass("k=v\n")],
+            ["k=v", b"k=v\n"], [5], [None], ["a=b", ["k=v"]],
+        ]
+        for lines in cases:
+            with self.subTest(lines=ascii(lines)):
+                self.assert_same(lines)
 
 
 class ReadTokenTest(CommandTestCase):

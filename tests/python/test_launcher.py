@@ -213,6 +213,51 @@ class InstallTest(unittest.TestCase):
         self.assertEqual((result.returncode, result.stdout, result.stderr), (0, b"", b""))
 
 
+STDLIB = os.path.realpath(sysconfig.get_path("stdlib"))
+
+
+def opened_files(argv, stdin, env):
+    """Runs argv under strace; returns its exit status, its stdout and the
+    paths of the files that it opened."""
+    trace_dir = tempfile.mkdtemp(prefix="kestrune-trace-")
+    try:
+        trace = os.path.join(trace_dir, "trace")
+        result = subprocess.run(["strace", "-f", "-qq", "-e", "trace=open,openat,openat2",
+                                 "-o", trace, *argv],
+                                input=stdin, env=env, capture_output=True, timeout=120)
+        with open(trace, encoding="utf-8", errors="replace") as f:
+            lines = f.read().splitlines()
+    finally:
+        shutil.rmtree(trace_dir)
+    opened = [m.group(1) for line in lines if " = -1 " not in line
+              for m in [re.search(r'open(?:at2?)?\((?:[^,]*, )?"([^"]*)"', line)] if m]
+    return result.returncode, result.stdout, opened
+
+
+@unittest.skipUnless(os.environ.get("KESTRUNE_STATIC_LAUNCHER") == "ON",
+                     "this build's launcher loads libpython3.12.so and freezes no module")
+@unittest.skipUnless(shutil.which("strace"), "strace is not installed")
+class FrozenModulesTest(unittest.TestCase):
+    def test_runs_read_no_pure_python_module_from_the_standard_library(self):
+        # Whatever the frozen table lacks, a run reads from disk: a module
+        # that the helper comes to import without a rebuild shows up here.
+        home = make_home(self, {"github_token": TOKEN})
+        runs = [(["get"], GITHUB_REQUEST, answer(TOKEN)),
+                (["get"], b"protocol=https\nhost=example.com\n\n", b""),
+                (["store"], GITHUB_REQUEST, b""), (["erase"], b"", b"")]
+        for args, request, expected in runs:
+            with self.subTest(args=args, request=request):
+                status, stdout, opened = opened_files([LAUNCHER, *args], request,
+                                                      clean_env(HOME=home))
+                self.assertEqual((status, stdout), (0, expected))
+                self.assertIn(os.path.join(STDLIB, "lib-dynload"),
+                              [os.path.realpath(os.path.dirname(p)) for p in opened],
+                              "the trace shows no import of an extension module")
+                from_disk = [p for p in opened if p.endswith((".py", ".pyc"))
+                             and os.path.realpath(p).startswith(STDLIB + os.sep)]
+                self.assertEqual(from_disk, [])
+
+
 class MainJobTest(unittest.TestCase):
     @unittest.skipUnless(
         support.BINARY_DIR and os.path.realpath(support.BINARY_DIR)
