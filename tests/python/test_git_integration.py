@@ -295,6 +295,18 @@ class SetupTest(GitHomeCase):
             self.assertEqual((result.returncode, result.stdout), (1, b""))
             self.assertTrue(result.stderr.startswith(b"git-credential-kestrune: git is not on PATH; "))
 
+    def test_a_git_in_the_working_directory_is_never_run(self):
+        folder = os.path.join(self.home, b"planted")
+        os.mkdir(folder)
+        marker = os.path.join(self.home, b"planted-git-ran")
+        with open(os.path.join(folder, b"git"), "w") as f:
+            f.write("#!/bin/sh\ntouch '%s'\n" % os.fsdecode(marker))
+        os.chmod(os.path.join(folder, b"git"), 0o755)
+        self.path = b"." + os.pathsep.encode() + os.fsencode(self.path)
+        for args in (["--setup"], ["--remove"], ["--status"]):
+            self.launcher(*args, cwd=folder)
+        self.assertFalse(os.path.exists(marker))
+
     def test_a_path_that_needs_quoting_still_runs_directly(self):
         folder = os.path.join(self.home, b"it's a $dir!")
         os.mkdir(folder)
