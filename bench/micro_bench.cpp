@@ -14,9 +14,9 @@
 #include <cstdio>
 #include <string>
 
-#include "call.hpp"
 #include "embedded_interpreter.hpp"
-#include "lookup.hpp"
+#include "fast_calls.hpp"
+#include "lookup_global.hpp"
 #include "module_state.hpp"
 #include "owned.hpp"
 #include "runtime_state.hpp"
@@ -71,7 +71,7 @@ void lookup_global(benchmark::State& st, Const name)
 {
     PyObject* n = K(name);
     for (auto _ : st) {
-        PyObject* v = Fast ? runtime::lookup_global(n) : generic_lookup_global(n);
+        PyObject* v = Fast ? runtime::lookup_global(n).release() : generic_lookup_global(n);
         benchmark::DoNotOptimize(v);
         Py_DECREF(v);
     }
@@ -117,7 +117,7 @@ void call(benchmark::State& st, PyObject* (*callee)(), int nargs)
     PyObject* args[] = {nullptr, fixture->one_item_list.get()};
     const std::size_t nargsf = static_cast<std::size_t>(nargs) | PY_VECTORCALL_ARGUMENTS_OFFSET;
     for (auto _ : st) {
-        PyObject* r = Fast ? runtime::call_fast(f, args + 1, nargsf)
+        PyObject* r = Fast ? runtime::call_fast(f, args + 1, nargsf).release()
                            : PyObject_Vectorcall(f, args + 1, nargsf, nullptr);
         benchmark::DoNotOptimize(r);
         Py_DECREF(r);

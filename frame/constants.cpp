@@ -37,12 +37,6 @@ Owned<> fetch_decompress(PyObject* name)
     return decompress;
 }
 
-// Stores `value` (stolen) as entry i, releasing what a failed earlier run left.
-void store_entry(PyObject** table, int i, PyObject* value)
-{
-    store_field(table[i], value);
-}
-
 } // namespace
 
 int decode_constants(PyObject** table, const unsigned char* stream, std::size_t stream_size,
@@ -68,6 +62,15 @@ int decode_constants(PyObject** table, const unsigned char* stream, std::size_t 
     decompress.reset();
     name.reset();
     if (!raw) {
+        return -1;
+    }
+    // The walk reads the object's buffer directly: anything but an exact
+    // bytes object (a replaced zlib may return a bytearray, a str or None)
+    // would be read as if it were one.
+    if (!PyBytes_CheckExact(raw.get())) {
+        PyErr_Format(PyExc_TypeError,
+                     "constant table: zlib.decompress returned %.200s, not bytes",
+                     Py_TYPE(raw.get())->tp_name);
         return -1;
     }
 
@@ -96,7 +99,8 @@ int decode_constants(PyObject** table, const unsigned char* stream, std::size_t 
         if (!text) {
             return -1;
         }
-        store_entry(table, i, text);
+        // Replaces what a failed earlier run left.
+        runtime::set_field(table[i], steal(text));
         at += n;
     }
     for (int i = first_bytes_constant; i < constant_count; ++i) {
@@ -105,7 +109,7 @@ int decode_constants(PyObject** table, const unsigned char* stream, std::size_t 
         if (!bytes) {
             return -1;
         }
-        store_entry(table, i, bytes);
+        runtime::set_field(table[i], steal(bytes));
         at += n;
     }
     raw.reset();

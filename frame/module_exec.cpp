@@ -1,45 +1,23 @@
 // The exec step: fills ModuleState in a fixed order, then runs the module
-// body. Every failure goes to one exit, which records the traceback entry
-// "init scripts.git_credential_kestrune" for failures after the constant
-// table exists and unbinds the module.
+// body. Every failure goes to one exit, which records the module body's
+// traceback entry for failures after the constant table exists and unbinds
+// the module.
 #include "code_object.hpp"
 #include "constants.hpp"
 #include "function_type.hpp"
-#include "lookup.hpp"
-#include "module_body.hpp"
+#include "lookup_global.hpp"
+#include "module_script.hpp"
 #include "module_state.hpp"
 #include "module_steps.hpp"
 #include "owned.hpp"
 #include "runtime_state.hpp"
+#include "shared_type.hpp"
+#include "traceback_entry.hpp"
 
 namespace kestrune {
 
 using runtime::Owned;
 using runtime::steal;
-
-namespace {
-
-constexpr const char entry_name[] = "init scripts.git_credential_kestrune";
-constexpr const char script_file[] = "scripts/git-credential-kestrune";
-
-// The five code objects, in the order of ModuleState::code_objects: each
-// function's packed description, local names and location table.
-struct CodeObjectDefinition {
-    Const name;
-    runtime::CodeSpecWord spec;
-    Const varnames[5];
-    Const linetable;
-};
-
-constexpr CodeObjectDefinition code_object_table[code_object_count] = {
-    {n__read_token, {0x1700D0}, {n_f, n_cfg}, linetable__read_token},
-    {n__parse_input, {0x1F00E8}, {n_data, n_line, n_k, n__, n_v}, linetable__parse_input},
-    {n_cmd_get, {0x2B00D8}, {n_data, n_host, n_token}, linetable_cmd_get},
-    {n_cmd_store, {0x3A00C0}, {}, linetable_cmd_store_erase},
-    {n_cmd_erase, {0x3E00C0}, {}, linetable_cmd_store_erase},
-};
-
-} // namespace
 
 int warn_on_version_mismatch(unsigned long runtime_version)
 {
@@ -49,7 +27,7 @@ int warn_on_version_mismatch(unsigned long runtime_version)
     char message[200];
     PyOS_snprintf(message, sizeof message,
                   "compile time Python version %d.%d of module '%.100s' %s runtime version %d.%d",
-                  3, 12, "scripts.git_credential_kestrune", "does not match",
+                  3, 12, module_qualified_name, "does not match",
                   static_cast<int>(runtime_version >> 24),
                   static_cast<int>((runtime_version >> 16) & 0xFF));
     return PyErr_WarnEx(nullptr, message, 1);
@@ -57,69 +35,71 @@ int warn_on_version_mismatch(unsigned long runtime_version)
 
 namespace {
 
-// Steps 3 to 8. -1 on failure.
+// The module dictionary, builtins, native_runtime, __builtins__, the version
+// check and the empty tuple, bytes and str. -1 on failure.
 int bind_basics(PyObject* module)
 {
+    using runtime::borrow;
+    using runtime::set_field;
     auto& rt = runtime::state;
     PyObject* dict = PyModule_GetDict(module);
     if (!dict) {
         return -1;
     }
-    store_field(rt.module_dict, runtime::new_ref(dict));
-    PyObject* builtins = PyImport_AddModule("builtins");
-    if (!builtins) {
+    set_field(rt.module_dict, borrow(dict));
+    // PyImport_AddModule lends its result.
+    set_field(rt.builtins_module, borrow(PyImport_AddModule("builtins")));
+    if (!rt.builtins_module) {
         return -1;
     }
-    store_field(rt.builtins_module, runtime::new_ref(builtins));
-    PyObject* native_runtime = PyImport_AddModule("native_runtime");
-    if (!native_runtime) {
+    set_field(module_state.native_runtime_module, borrow(PyImport_AddModule("native_runtime")));
+    if (!module_state.native_runtime_module) {
         return -1;
     }
-    store_field(module_state.native_runtime_module, runtime::new_ref(native_runtime));
     if (PyObject_SetAttrString(module, "__builtins__", rt.builtins_module) < 0) {
         return -1;
     }
     if (warn_on_version_mismatch(Py_Version) < 0) {
         return -1;
     }
-    PyObject* empty_tuple = PyTuple_New(0);
-    if (!empty_tuple) {
+    set_field(rt.empty_tuple, steal(PyTuple_New(0)));
+    if (!rt.empty_tuple) {
         return -1;
     }
-    store_field(rt.empty_tuple, empty_tuple);
-    PyObject* empty_bytes = PyBytes_FromStringAndSize(nullptr, 0);
-    if (!empty_bytes) {
+    set_field(rt.empty_bytes, steal(PyBytes_FromStringAndSize(nullptr, 0)));
+    if (!rt.empty_bytes) {
         return -1;
     }
-    store_field(rt.empty_bytes, empty_bytes);
-    PyObject* empty_str = PyUnicode_FromStringAndSize(nullptr, 0);
-    if (!empty_str) {
-        return -1;
-    }
-    store_field(module_state.empty_str, empty_str);
-    return 0;
+    set_field(module_state.empty_str, steal(PyUnicode_FromStringAndSize(nullptr, 0)));
+    return module_state.empty_str ? 0 : -1;
 }
 
-// Steps 10 and 11: the shared metatype and function type.
+// A type handed over as an object.
+Owned<PyTypeObject> as_type(Owned<> type)
+{
+    return steal(reinterpret_cast<PyTypeObject*>(type.release()));
+}
+
+// The shared metatype and function type.
 int fetch_shared_types()
 {
     auto bases = steal(PyTuple_Pack(1, reinterpret_cast<PyObject*>(&PyType_Type)));
-    PyObject* metatype = bases ? runtime::fetch_shared_type(nullptr, &runtime::common_metatype_spec, bases.get())
-                               : nullptr;
-    store_field(module_state.common_metatype, reinterpret_cast<PyTypeObject*>(metatype));
-    if (PyErr_Occurred()) {
+    if (!bases) {
         return -1;
     }
-    PyObject* function_type =
-        runtime::fetch_shared_type(module_state.common_metatype, &runtime::function_type_spec, nullptr);
-    store_field(runtime::state.function_type, reinterpret_cast<PyTypeObject*>(function_type));
-    if (!function_type) {
+    runtime::set_field(module_state.common_metatype,
+                       as_type(runtime::fetch_shared_type(
+                           nullptr, &runtime::common_metatype_spec, bases.get())));
+    if (!module_state.common_metatype) {
         return -1;
     }
-    return 0;
+    runtime::set_field(runtime::state.function_type,
+                       as_type(runtime::fetch_shared_type(module_state.common_metatype,
+                                                          &runtime::function_type_spec, nullptr)));
+    return runtime::state.function_type ? 0 : -1;
 }
 
-// Step 12: the module is also known by its qualified name. An entry left by
+// The module is also known by its qualified name. An entry left by
 // an earlier, failed attempt stays as it is.
 int register_qualified_name(PyObject* module)
 {
@@ -127,42 +107,38 @@ int register_qualified_name(PyObject* module)
     if (!modules) {
         return -1;
     }
-    if (PyDict_GetItemString(modules, "scripts.git_credential_kestrune")) {
+    if (PyDict_GetItemString(modules, module_qualified_name)) {
         return 0;
     }
-    return PyDict_SetItemString(modules, "scripts.git_credential_kestrune", module);
+    return PyDict_SetItemString(modules, module_qualified_name, module);
 }
 
-// Steps 13 and 14: the cached builtins and the prepared argument tuples.
+// The cached builtins and the prepared argument tuples.
 int prepare_call_objects()
 {
+    using runtime::set_field;
     const auto& K = module_state.constants;
-    PyObject* open = runtime::lookup_builtin(K[n_open]);
-    store_field(module_state.builtin_open, open);
-    if (!open) {
+    set_field(module_state.builtin_open, runtime::lookup_builtin(K[n_open]));
+    if (!module_state.builtin_open) {
         return -1;
     }
-    PyObject* print = runtime::lookup_builtin(K[n_print]);
-    store_field(module_state.builtin_print, print);
-    if (!print) {
+    set_field(module_state.builtin_print, runtime::lookup_builtin(K[n_print]));
+    if (!module_state.builtin_print) {
         return -1;
     }
-    PyObject* exit_args = PyTuple_Pack(3, Py_None, Py_None, Py_None);
-    store_field(module_state.exit_args, exit_args);
-    if (!exit_args) {
+    set_field(module_state.exit_args, steal(PyTuple_Pack(3, Py_None, Py_None, Py_None)));
+    if (!module_state.exit_args) {
         return -1;
     }
-    PyObject* token_args = PyTuple_Pack(2, K[n_github_token], K[str_empty]);
-    store_field(module_state.token_get_args, token_args);
-    if (!token_args) {
+    set_field(module_state.token_get_args, steal(PyTuple_Pack(2, K[n_github_token], K[str_empty])));
+    if (!module_state.token_get_args) {
         return -1;
     }
-    PyObject* host_args = PyTuple_Pack(2, K[n_host], K[str_empty]);
-    store_field(module_state.host_get_args, host_args);
-    return host_args ? 0 : -1;
+    set_field(module_state.host_get_args, steal(PyTuple_Pack(2, K[n_host], K[str_empty])));
+    return module_state.host_get_args ? 0 : -1;
 }
 
-// Step 15: the five code objects, sharing equal variable-name tuples.
+// The functions' code objects, sharing equal variable-name tuples.
 int make_code_objects()
 {
     auto dedup = steal(PyDict_New());
@@ -171,22 +147,23 @@ int make_code_objects()
     }
     const auto& K = module_state.constants;
     for (int i = 0; i < code_object_count; ++i) {
-        const auto& def = code_object_table[i];
-        PyObject* varnames[5];
-        for (int v = 0; v < def.spec.nlocals(); ++v) {
-            varnames[v] = K[def.varnames[v]];
+        const ScriptFunction& def = script_functions[i];
+        PyObject* varnames[max_locals];
+        for (int v = 0; v < def.code.nlocals(); ++v) {
+            varnames[v] = K[def.locals[v]];
         }
-        PyObject* code = runtime::make_code_object(def.spec, varnames, K[str_script_filename],
-                                                   K[def.name], K[def.linetable], dedup.get());
-        store_field(module_state.code_objects[i], code);
-        if (!code) {
+        runtime::set_field(module_state.code_objects[i],
+                           runtime::make_code_object(def.code, varnames, K[str_script_filename],
+                                                     K[def.name], K[def.linetable], dedup.get()));
+        if (!module_state.code_objects[i]) {
             return -1;
         }
     }
     return 0;
 }
 
-// Steps 10 to 16. 0, or the script line for the traceback entry.
+// Everything after the constant table, the module body last. 0, or the
+// script line for the traceback entry.
 int fill_state_and_run_body(PyObject* module)
 {
     runtime::state.is_coroutine_name = module_state.constants[n__is_coroutine];
@@ -217,7 +194,7 @@ int module_exec(PyObject* module)
     if (bind_basics(module) < 0 || init_constants(module_state) < 0) {
         failed = -1;
     } else if (int line = fill_state_and_run_body(module)) {
-        runtime::add_traceback_entry(entry_name, line, script_file);
+        runtime::add_traceback_entry(module_body_entry, line, script_file);
         failed = -1;
     }
     if (failed) {

@@ -19,16 +19,8 @@
 
 namespace kestrune {
 
+// The number of the script's functions, each with its code object.
 inline constexpr int code_object_count = 5;
-
-// Index of each function's code object in ModuleState::code_objects.
-enum CodeObjectIndex : int {
-    code_read_token = 0,
-    code_parse_input = 1,
-    code_cmd_get = 2,
-    code_cmd_store = 3,
-    code_cmd_erase = 4,
-};
 
 struct ModuleState {
     PyObject* native_runtime_module;  // sys.modules["native_runtime"]
@@ -36,7 +28,7 @@ struct ModuleState {
     PyObject* exit_args;              // (None, None, None): __exit__ after a clean with block
     PyObject* token_get_args;         // ("github_token", "")
     PyObject* host_get_args;          // ("host", "")
-    PyObject* code_objects[code_object_count];
+    PyObject* code_objects[code_object_count];  // in the order of script_functions
     PyObject* constants[constant_count];  // the ConstantTable
     PyTypeObject* common_metatype;    // the shared _common_types_metatype
     PyObject* builtin_open;           // builtins.open, fetched once
@@ -52,15 +44,5 @@ extern std::int64_t main_interpreter_id;
 
 // Constant `i` of the ConstantTable, borrowed.
 inline PyObject* constant(Const i) noexcept { return module_state.constants[i]; }
-
-// Stores a new value in a ModuleState field, releasing what a failed earlier
-// exec step left there.
-template <class T>
-inline void store_field(T*& field, T* value) noexcept
-{
-    T* old = field;
-    field = value;
-    Py_XDECREF(reinterpret_cast<PyObject*>(old));
-}
 
 } // namespace kestrune

@@ -4,6 +4,7 @@
 #include <Python.h>
 
 #include "finish_run.hpp"
+#include "followup.hpp"
 #include "interpreter.hpp"
 #include "interrupted_exit.hpp"
 #include "main_module.hpp"
@@ -12,13 +13,16 @@
 
 int main(int argc, char** argv)
 {
-    if (!launcher::harden_process()) {
-        return 1;
-    }
+    // The launcher's own options run where they were started: --status looks
+    // at the repository there and --setup --local edits its config. Every
+    // credential action runs hardened.
     if (argc > 1 && argv[1]) {
-        if (auto status = launcher::answer_option(argv[1])) {
+        if (auto status = launcher::answer_option(argc, argv)) {
             return *status;
         }
+    }
+    if (!launcher::harden_process()) {
+        return 1;
     }
 
     const PyStatus status = launcher::start_interpreter(argc, argv);
@@ -31,6 +35,9 @@ int main(int argc, char** argv)
     // that the imports alone would trigger take about 3% of it.
     PyGC_Disable();
 
-    const int exit_status = launcher::finish_run(launcher::run_main_module());
+    launcher::Followup followup(argc, argv);
+    const int run_status = launcher::run_main_module();
+    followup.after_run(run_status);
+    const int exit_status = launcher::finish_run(run_status);
     return exit_status == launcher::interrupted_status ? launcher::exit_by_sigint() : exit_status;
 }

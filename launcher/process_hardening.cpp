@@ -19,10 +19,15 @@ bool report(const char* what)
 
 } // namespace
 
+bool make_non_dumpable()
+{
+    return prctl(PR_SET_DUMPABLE, 0, 0, 0, 0) == 0 || report("cannot make the process non-dumpable");
+}
+
 bool harden_process()
 {
-    if (prctl(PR_SET_DUMPABLE, 0, 0, 0, 0) != 0) {
-        return report("cannot make the process non-dumpable");
+    if (!make_non_dumpable()) {
+        return false;
     }
     if (chdir("/") != 0) {
         return report("cannot change to /");

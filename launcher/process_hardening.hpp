@@ -12,4 +12,8 @@ namespace launcher {
 // failed; the caller then stops.
 bool harden_process();
 
+// The first of those steps alone, for the launcher's own options, which run
+// in the caller's working directory (--status looks at the repository there).
+bool make_non_dumpable();
+
 } // namespace launcher

@@ -1,21 +1,24 @@
-// The process-wide cache of traceback code objects, keyed by script line
-// (runtime::state.code_cache).
+// The process-wide cache of traceback code objects, keyed by function name
+// and script line (runtime::state.code_cache).
 #pragma once
 
+#include "owned.hpp"
 #include "runtime_state.hpp"
 
 namespace runtime {
 
-// Index of the entry for `line` in the sorted, non-empty array, or the index
-// at which it would be inserted.
+// Index of the first entry whose line is `line` or more in the array of
+// `count` entries sorted by line: where the entries for `line` begin, or
+// where one for it would be inserted.
 int code_cache_position(const CodeCacheEntry* entries, int count, int line);
 
-// A new reference to the code object cached for `line`, or NULL (no
-// exception is set).
-PyObject* code_cache_find(int line);
+// The code object cached for function `funcname` at `line`, or an empty
+// handle (no exception is set).
+Owned<> code_cache_find(const char* funcname, int line);
 
-// Records `code` for `line`. Never raises: when memory is short the code
-// object is simply not cached.
+// Records `code` under its own name (co_name) and `line`, replacing the
+// entry of the same name and line. Never raises: when memory is short the
+// code object is simply not cached.
 void code_cache_insert(int line, PyObject* code);
 
 } // namespace runtime

@@ -5,18 +5,17 @@
 
 #include <cstring>
 
-#include "owned.hpp"
 #include "runtime_state.hpp"
 
 namespace runtime {
 
-PyObject* make_code_object(CodeSpecWord spec, PyObject* const* varnames, PyObject* filename,
-                           PyObject* funcname, PyObject* linetable, PyObject* dedup)
+Owned<> make_code_object(CodeSpecWord spec, PyObject* const* varnames, PyObject* filename,
+                         PyObject* funcname, PyObject* linetable, PyObject* dedup)
 {
     const int nlocals = spec.nlocals();
     auto names = steal(PyTuple_New(nlocals));
     if (!names) {
-        return nullptr;
+        return {};
     }
     for (int i = 0; i < nlocals; ++i) {
         PyTuple_SET_ITEM(names.get(), i, new_ref(varnames[i]));
@@ -25,7 +24,7 @@ PyObject* make_code_object(CodeSpecWord spec, PyObject* const* varnames, PyObjec
     // until the code object holds its own reference.
     PyObject* shared_names = PyDict_SetDefault(dedup, names.get(), names.get());
     if (!shared_names) {
-        return nullptr;
+        return {};
     }
 
     // Each location entry covers one code unit (two bytes); the zeroed
@@ -37,11 +36,11 @@ PyObject* make_code_object(CodeSpecWord spec, PyObject* const* varnames, PyObjec
         const Py_ssize_t size = (2 * PyBytes_GET_SIZE(linetable) + 4) / 4 * 4;
         instructions = steal(PyBytes_FromStringAndSize(nullptr, size));
         if (!instructions) {
-            return nullptr;
+            return {};
         }
         char* buffer = PyBytes_AsString(instructions.get());
         if (!buffer) {
-            return nullptr;
+            return {};
         }
         std::memset(buffer, 0, static_cast<std::size_t>(size));
         code_bytes = instructions.get();
@@ -54,11 +53,11 @@ PyObject* make_code_object(CodeSpecWord spec, PyObject* const* varnames, PyObjec
         code_bytes, empty, empty, shared_names, empty, empty, filename, funcname, funcname,
         spec.first_line(), locations, state.empty_bytes);
     if (!code) {
-        return nullptr;
+        return {};
     }
     // No instruction is ever traced: tracing starts at the first one.
     code->_co_firsttraceable = 0;
-    return reinterpret_cast<PyObject*>(code);
+    return steal(reinterpret_cast<PyObject*>(code));
 }
 
 } // namespace runtime

@@ -1,7 +1,7 @@
 // Attributes of function objects: the attribute table with its
 // getters and setters, __reduce__, the representation, and the metatype's
 // __module__. Values that callers rarely need are made on first read and kept.
-#include <Python.h>
+#include "function_attributes.hpp"
 
 #include "function_type.hpp"
 #include "owned.hpp"
@@ -10,13 +10,6 @@
 namespace runtime {
 
 namespace {
-
-// Stores a new reference to `value` (which may be NULL) in `field` and
-// releases the previous value afterwards, as Py_XSETREF does.
-inline void replace_field(PyObject*& field, PyObject* value) noexcept
-{
-    Py_XSETREF(field, Py_XNewRef(value));
-}
 
 // ---- Name and qualified name ------------------------------------------------
 
@@ -38,7 +31,7 @@ int set_name(PyObject* func, PyObject* value, void*)
         PyErr_SetString(PyExc_TypeError, "__name__ must be set to a string object");
         return -1;
     }
-    replace_field(as_native_function(func)->func_name, value);
+    set_field(as_native_function(func)->func_name, borrow(value));
     return 0;
 }
 
@@ -53,7 +46,7 @@ int set_qualname(PyObject* func, PyObject* value, void*)
         PyErr_SetString(PyExc_TypeError, "__qualname__ must be set to a string object");
         return -1;
     }
-    replace_field(as_native_function(func)->func_qualname, value);
+    set_field(as_native_function(func)->func_qualname, borrow(value));
     return 0;
 }
 
@@ -78,7 +71,7 @@ PyObject* get_doc(PyObject* func, void*)
 int set_doc(PyObject* func, PyObject* value, void*)
 {
     // Deletion stores None: the definition's text does not come back.
-    replace_field(as_native_function(func)->func_doc, value ? value : Py_None);
+    set_field(as_native_function(func)->func_doc, borrow(value ? value : Py_None));
     return 0;
 }
 
@@ -86,7 +79,9 @@ int set_doc(PyObject* func, PyObject* value, void*)
 
 PyObject* get_globals(PyObject* func, void*)
 {
-    return Py_NewRef(as_native_function(func)->func_globals);
+    // None once the collector has cleared the function, as for a member.
+    PyObject* globals = as_native_function(func)->func_globals;
+    return Py_NewRef(globals ? globals : Py_None);
 }
 
 PyObject* get_closure(PyObject*, void*)
@@ -145,7 +140,7 @@ int set_defaults_field(PyObject*& field, PyObject* value, unsigned long accepted
     if (PyErr_WarnEx(PyExc_RuntimeWarning, warning, 1) < 0) {
         return -1;
     }
-    replace_field(field, value);
+    set_field(field, borrow(value));
     return 0;
 }
 
@@ -189,18 +184,18 @@ int set_annotations(PyObject* func, PyObject* value, void*)
         PyErr_SetString(PyExc_TypeError, "__annotations__ must be set to a dict object");
         return -1;
     }
-    replace_field(as_native_function(func)->func_annotations, value);
+    set_field(as_native_function(func)->func_annotations, borrow(value));
     return 0;
 }
 
 // ---- Coroutine marker -------------------------------------------------------
 
 // The marker object of asyncio.coroutines, or True when it cannot be had.
-PyObject* import_coroutine_marker()
+Owned<> import_coroutine_marker()
 {
     auto fromlist = steal(PyList_New(1));
     if (!fromlist) {
-        return nullptr;
+        return {};
     }
     PyList_SET_ITEM(fromlist.get(), 0, Py_NewRef(state.is_coroutine_name));
     auto module = steal(PyImport_ImportModuleLevelObject(state.asyncio_coroutines_name, nullptr,
@@ -216,9 +211,9 @@ PyObject* import_coroutine_marker()
     }
     if (!marker) {
         PyErr_Clear();
-        return Py_NewRef(Py_True);
+        return borrow(Py_True);
     }
-    return marker.release();
+    return marker;
 }
 
 PyObject* get_is_coroutine(PyObject* func, void*)
@@ -229,7 +224,7 @@ PyObject* get_is_coroutine(PyObject* func, void*)
     }
     Owned<> taken;
     if (op->func_flags & FUNC_COROUTINE) {
-        taken = steal(import_coroutine_marker());
+        taken = import_coroutine_marker();
         if (!taken) {
             return nullptr;
         }
@@ -267,9 +262,15 @@ int init_defaults(PyObject* func)
     if (!pair) {
         return -1;
     }
+    if (!PyTuple_CheckExact(pair.get()) || PyTuple_GET_SIZE(pair.get()) != 2) {
+        PyErr_Format(PyExc_TypeError,
+                     "defaults of %.200s must be a pair (positional, keyword), not %.200s",
+                     op->base.func.m_ml->ml_name, Py_TYPE(pair.get())->tp_name);
+        return -1;
+    }
     // Both fields are replaced, even when only one of them was empty.
-    replace_field(op->positional_defaults, PyTuple_GET_ITEM(pair.get(), 0));
-    replace_field(op->keyword_defaults, PyTuple_GET_ITEM(pair.get(), 1));
+    set_field(op->positional_defaults, borrow(PyTuple_GET_ITEM(pair.get(), 0)));
+    set_field(op->keyword_defaults, borrow(PyTuple_GET_ITEM(pair.get(), 1)));
     return 0;
 }
 

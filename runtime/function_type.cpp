@@ -10,6 +10,9 @@
 #include <type_traits>
 
 #include "function_type.hpp"
+
+#include "function_attributes.hpp"
+#include "function_call_slots.hpp"
 #include "owned.hpp"
 #include "runtime_state.hpp"
 
@@ -73,12 +76,12 @@ static_assert(call_flag_mask == 0x28f);
 // ---------------------------------------------------------------------------
 // Creation.
 
-PyObject* native_function_new(PyMethodDef* ml, PyObject* qualname, PyObject* module,
-                              PyObject* globals, PyObject* code)
+Owned<> native_function_new(PyMethodDef* ml, PyObject* qualname, PyObject* module,
+                            PyObject* globals, PyObject* code)
 {
     auto owned = steal(PyObject_GC_New(NativeFunction, state.function_type));
     if (!owned) {
-        return nullptr;
+        return {};
     }
     NativeFunction* op = owned.get();
     PyCFunctionObject& cf = op->base.func;
@@ -120,11 +123,11 @@ PyObject* native_function_new(PyMethodDef* ml, PyObject* qualname, PyObject* mod
     default:
         cf.vectorcall = nullptr;
         PyErr_SetString(PyExc_SystemError, "Bad call flags for NativeFunction");
-        return nullptr;  // deallocation copes with the untracked object
+        return {};  // deallocation copes with the untracked object
     }
     // Tracked only now: the collector never sees a half-filled record.
     PyObject_GC_Track(op);
-    return reinterpret_cast<PyObject*>(owned.release());
+    return steal(reinterpret_cast<PyObject*>(owned.release()));
 }
 
 // ---------------------------------------------------------------------------
@@ -147,8 +150,12 @@ int native_function_clear(PyObject* func)
     Py_CLEAR(op->func_closure);
     Py_CLEAR(op->base.func.m_module);
     _PyObject_ClearManagedDict(func);
-    Py_CLEAR(op->func_name);
-    Py_CLEAR(op->func_qualname);
+    // The name fields stay str, as the interpreter's own functions keep them:
+    // code that still holds a cleared function (a finaliser of the cycle it
+    // was part of) may read __name__, __qualname__ or its repr. The empty str
+    // is the interpreter's immortal singleton, so this never fails.
+    Py_XSETREF(op->func_name, PyUnicode_New(0, 0));
+    Py_XSETREF(op->func_qualname, PyUnicode_New(0, 0));
     Py_CLEAR(op->func_doc);
     Py_CLEAR(op->func_globals);
     Py_CLEAR(op->func_code);
@@ -158,6 +165,8 @@ int native_function_clear(PyObject* func)
     Py_CLEAR(op->func_annotations);
     Py_CLEAR(op->coroutine_marker);
     Py_CLEAR(op->defaults_holder);
+    // The builder reads the holder just cleared: __defaults__ reads None now.
+    op->defaults_builder = nullptr;
     return 0;
 }
 
@@ -187,6 +196,9 @@ void native_function_dealloc(PyObject* func)
         PyObject_ClearWeakRefs(func);
     }
     native_function_clear(func);
+    // The two empty names that clear left behind.
+    Py_CLEAR(as_native_function(func)->func_name);
+    Py_CLEAR(as_native_function(func)->func_qualname);
     // The allocator took a reference to the (heap) type; the type may go only
     // once the memory is freed.
     PyTypeObject* type = Py_TYPE(func);

@@ -11,6 +11,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "owned.hpp"
+
 namespace runtime {
 
 // Kind bits of NativeFunction::func_flags.
@@ -29,9 +31,9 @@ struct NativeFunction {
     PyCMethodObject base;  // ob_base, m_ml, m_self (not counted), m_module,
                            // m_weakreflist, vectorcall; then mm_class
     PyObject* func_name;            // behind __name__; made on first read
-    PyObject* func_qualname;        // behind __qualname__; never NULL
+    PyObject* func_qualname;        // behind __qualname__; never NULL (empty once cleared)
     PyObject* func_doc;             // behind __doc__; made on first read
-    PyObject* func_globals;         // the module's global dictionary
+    PyObject* func_globals;         // the module's global dictionary; NULL once cleared
     PyObject* func_code;            // behind __code__, or NULL
     PyObject* func_closure;         // NULL for this module's functions
     PyObject* defaults_holder;      // read by defaults_builder
@@ -53,52 +55,17 @@ inline NativeFunction* as_native_function(PyObject* op) noexcept
 extern PyType_Spec common_metatype_spec;
 extern PyType_Spec function_type_spec;
 
-// Returns a new reference to the shared type described by `spec`: the one
-// registered in "_native_abi_1" under the spec's short name, or a new one made
-// from the spec (with `metatype` and `bases`, either may be NULL) and registered
-// there. NULL with an exception set on failure.
-PyObject* fetch_shared_type(PyTypeObject* metatype, PyType_Spec* spec, PyObject* bases);
-
-// 0 when `candidate` may serve as the shared type `short_name` whose records
-// are `basic_size` bytes (0: any size); -1 with TypeError set otherwise.
-int check_shared_type(PyObject* candidate, const char* short_name, Py_ssize_t basic_size);
-
 // Creates a tracked function object of runtime::state.function_type.
 // `qualname` (str) and `globals` (dict) are required; `module` and `code` may
-// be NULL. NULL with an exception set on failure.
-PyObject* native_function_new(PyMethodDef* ml, PyObject* qualname, PyObject* module,
-                              PyObject* globals, PyObject* code);
+// be NULL. An empty handle with an exception set on failure.
+Owned<> native_function_new(PyMethodDef* ml, PyObject* qualname, PyObject* module,
+                            PyObject* globals, PyObject* code);
 
-// The vectorcall entries, chosen per object from its method flags.
-PyObject* vectorcall_noargs(PyObject* func, PyObject* const* args, std::size_t nargsf,
-                            PyObject* kwnames);
-PyObject* vectorcall_o(PyObject* func, PyObject* const* args, std::size_t nargsf,
-                       PyObject* kwnames);
-PyObject* vectorcall_fastcall_keywords(PyObject* func, PyObject* const* args,
-                                       std::size_t nargsf, PyObject* kwnames);
-PyObject* vectorcall_fastcall_keywords_method(PyObject* func, PyObject* const* args,
-                                              std::size_t nargsf, PyObject* kwnames);
-
-// Calls `entry` with positional `args` and the keyword arguments of the
-// non-empty dictionary `kwargs`, converted to vectorcall form.
-PyObject* vectorcall_from_dict(PyObject* func, vectorcallfunc entry, PyObject* const* args,
-                               Py_ssize_t nargs, PyObject* kwargs);
-
-// Calls the definition's entry as a METH_VARARGS | METH_KEYWORDS function.
-PyObject* call_with_tuple(PyObject* func, PyObject* self, PyObject* args, PyObject* kwargs);
-
-// Type slots.
-PyObject* native_function_call(PyObject* func, PyObject* args, PyObject* kwargs);
+// Type slots (the call slot and the vectorcall entries are in
+// function_call_slots.hpp, the attributes in function_attributes.hpp).
 PyObject* native_function_descr_get(PyObject* func, PyObject* obj, PyObject* type);
 int native_function_clear(PyObject* func);
 int native_function_traverse(PyObject* func, visitproc visit, void* arg);
 void native_function_dealloc(PyObject* func);
-
-// Attributes, representation and reduction (function_attributes.cpp).
-extern PyGetSetDef native_function_getset[];
-extern PyMethodDef native_function_methods[];
-extern PyGetSetDef common_metatype_getset[];
-PyObject* native_function_repr(PyObject* func);
-int init_defaults(PyObject* func);
 
 } // namespace runtime

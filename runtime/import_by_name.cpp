@@ -1,41 +1,41 @@
 // `import name`, answered from the interpreter's module registry when it can.
-#include "lookup.hpp"
+#include "import_by_name.hpp"
 
-#include "owned.hpp"
 #include "runtime_state.hpp"
 
 namespace runtime {
 
-PyObject* import_by_name(PyObject* name)
+Owned<> import_by_name(PyObject* name)
 {
     auto module = steal(PyImport_GetModule(name));
     if (module) {
         const Py_ssize_t dot = PyUnicode_FindChar(name, '.', 0, PyUnicode_GET_LENGTH(name), 1);
         if (dot == -2) {
-            return nullptr;
+            return {};
         }
         if (dot == -1) {
-            return module.release();
+            return module;
         }
         // `import a.b` binds the top-level package `a`. With a.b registered,
         // `a` normally is too; if it is not, the import machinery decides.
         auto top = steal(PyUnicode_Substring(name, 0, dot));
         if (!top) {
-            return nullptr;
+            return {};
         }
         module = steal(PyImport_GetModule(top.get()));
         if (module) {
-            return module.release();
+            return module;
         }
     }
     if (PyErr_Occurred()) {
-        return nullptr;
+        return {};
     }
     auto locals = steal(PyDict_New());
     if (!locals) {
-        return nullptr;
+        return {};
     }
-    return PyImport_ImportModuleLevelObject(name, state.module_dict, locals.get(), nullptr, 0);
+    return steal(
+        PyImport_ImportModuleLevelObject(name, state.module_dict, locals.get(), nullptr, 0));
 }
 
 } // namespace runtime

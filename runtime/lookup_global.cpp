@@ -1,14 +1,13 @@
 // Module globals and builtins, looked up as LOAD_GLOBAL does: the module's
 // dictionary first, then the builtins module.
-#include "lookup.hpp"
+#include "lookup_global.hpp"
 
 #include "exception_match.hpp"
-#include "owned.hpp"
 #include "runtime_state.hpp"
 
 namespace runtime {
 
-PyObject* lookup_global(PyObject* name)
+Owned<> lookup_global(PyObject* name)
 {
     // The names handed here are constants whose hashes were computed when the
     // constant table was built, so the cached hash is read instead of hashing.
@@ -17,21 +16,21 @@ PyObject* lookup_global(PyObject* name)
     if (hash == -1) {
         hash = PyObject_Hash(name);
         if (hash == -1) {
-            return nullptr;
+            return {};
         }
     }
     if (PyObject* value = _PyDict_GetItem_KnownHash(state.module_dict, name, hash)) {
-        return new_ref(value);
+        return borrow(value);
     }
     // A miss leaves no exception; one set here came from comparing the name
     // with a key of the globals, and the interpreter passes that on as well.
     if (PyErr_Occurred()) {
-        return nullptr;
+        return {};
     }
     return lookup_builtin(name);
 }
 
-PyObject* lookup_builtin(PyObject* name)
+Owned<> lookup_builtin(PyObject* name)
 {
     PyObject* builtins = state.builtins_module;
     const getattrofunc getattro = Py_TYPE(builtins)->tp_getattro;
@@ -48,7 +47,7 @@ PyObject* lookup_builtin(PyObject* name)
     if (!result && !PyErr_Occurred()) {
         PyErr_Format(PyExc_NameError, "name '%U' is not defined", name);
     }
-    return result;
+    return steal(result);
 }
 
 } // namespace runtime

@@ -7,6 +7,7 @@
 
 #include <Python.h>
 
+#include <cstddef>
 #include <utility>
 
 namespace runtime {
@@ -40,6 +41,7 @@ public:
     T* get() const noexcept { return p_; }
     T* operator->() const noexcept { return p_; }
     explicit operator bool() const noexcept { return p_ != nullptr; }
+    bool operator==(std::nullptr_t) const noexcept { return p_ == nullptr; }
 
     // The object as a borrowed PyObject*.
     PyObject* obj() const noexcept { return reinterpret_cast<PyObject*>(p_); }
@@ -67,6 +69,17 @@ template <class T>
 inline Owned<T> steal(T* p) noexcept { return Owned<T>::steal(p); }
 template <class T>
 inline Owned<T> borrow(T* p) noexcept { return Owned<T>::borrow(p); }
+
+// Stores `value` in a field that owns its reference (a record's or a table's)
+// and releases the field's previous value afterwards, as Py_XSETREF does, so
+// code run by the release never sees the old value there. The call site shows
+// where the reference comes from: `steal(...)`, `borrow(...)` or a handle.
+template <class T>
+inline void set_field(T*& field, Owned<T> value) noexcept
+{
+    T* old = std::exchange(field, value.release());
+    Py_XDECREF(reinterpret_cast<PyObject*>(old));
+}
 
 // A new reference to a borrowed object, for returning from a slot.
 inline PyObject* new_ref(PyObject* p) noexcept

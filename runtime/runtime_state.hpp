@@ -19,8 +19,9 @@ struct CodeCacheEntry {
     std::int32_t line;
 };
 
-// Code objects of traceback entries, keyed by script line. The first `count`
-// entries are sorted by line, strictly ascending; line 0 is never cached.
+// Code objects of traceback entries, keyed by function name and script line.
+// The first `count` entries are sorted by line; entries of one line differ in
+// their code object's name. Line 0 is never cached.
 struct CodeCache {
     std::int32_t count;
     std::int32_t capacity;

@@ -1,12 +1,9 @@
 // Fetching the shared types from the interpreter-wide module "_native_abi_1":
 // the first sharing module to execute creates and registers each
 // type; every later one finds it there and checks it.
-#include <Python.h>
+#include "shared_type.hpp"
 
 #include <cstring>
-
-#include "function_type.hpp"
-#include "owned.hpp"
 
 namespace runtime {
 
@@ -39,53 +36,53 @@ int check_shared_type(PyObject* candidate, const char* short_name, Py_ssize_t ba
     return 0;
 }
 
-PyObject* fetch_shared_type(PyTypeObject* metatype, PyType_Spec* spec, PyObject* bases)
+Owned<> fetch_shared_type(PyTypeObject* metatype, PyType_Spec* spec, PyObject* bases)
 {
     const char* short_name = short_name_of(spec->name);
     auto key = steal(PyUnicode_FromString(short_name));
     if (!key) {
-        return nullptr;
+        return {};
     }
     // PyImport_AddModule lends its result; hold our own reference while the
     // type is being created, since that can run arbitrary code.
     auto shared_module = borrow(PyImport_AddModule(shared_module_name));
     if (!shared_module) {
-        return nullptr;
+        return {};
     }
     PyObject* dict = PyModule_GetDict(shared_module.get());  // borrowed
     if (!dict) {
-        return nullptr;
+        return {};
     }
 
     // A registered object, found (borrowed) under the key: check it and take
     // a reference to it.
-    auto adopt_registered = [&](PyObject* registered) -> PyObject* {
+    auto adopt_registered = [&](PyObject* registered) -> Owned<> {
         auto found = borrow(registered);
         if (check_shared_type(found.get(), short_name, spec->basicsize) < 0) {
-            return nullptr;
+            return {};
         }
-        return found.release();
+        return found;
     };
 
     if (PyObject* registered = PyDict_GetItemWithError(dict, key.get())) {
         return adopt_registered(registered);
     }
     if (PyErr_Occurred()) {
-        return nullptr;
+        return {};
     }
 
     auto created = steal(PyType_FromMetaclass(metatype, shared_module.get(), spec, bases));
     if (!created) {
-        return nullptr;
+        return {};
     }
     // Set-default keeps exactly one type: a type registered under the same key
     // while ours was being created wins, and ours is discarded.
     PyObject* registered = PyDict_SetDefault(dict, key.get(), created.get());  // borrowed
     if (!registered) {
-        return nullptr;
+        return {};
     }
     if (registered == created.get()) {
-        return created.release();
+        return created;
     }
     // Keep the winner alive past the release of ours.
     auto winner = borrow(registered);

@@ -1,6 +1,6 @@
 // Traceback entries for failures inside the module's native functions: a
 // frame that names the script file, the function and the failing line.
-#include "code_object.hpp"
+#include "traceback_entry.hpp"
 
 #include <frameobject.h>
 
@@ -48,8 +48,8 @@ void set_frame_line(PyFrameObject* frame, int line)
 // is then cached. NULL with an exception set when it cannot be made.
 Owned<> entry_code(const char* funcname, int line, const char* filename)
 {
-    if (PyObject* cached = code_cache_find(line)) {
-        return steal(cached);
+    if (auto cached = code_cache_find(funcname, line)) {
+        return cached;
     }
     auto code = steal(reinterpret_cast<PyObject*>(PyCode_NewEmpty(filename, funcname, line)));
     if (code) {

@@ -19,9 +19,10 @@
 // (host_rules.hpp), and never a request for another protocol than HTTPS. After
 // line 50's truth test, only a str token that meets the token rule
 // (token_rules.hpp) is answered; its text is its own characters.
-#include "call.hpp"
 #include "credential_commands.hpp"
-#include "lookup.hpp"
+#include "fast_calls.hpp"
+#include "lookup_attr.hpp"
+#include "lookup_global.hpp"
 #include "request_rules.hpp"
 #include "script_support.hpp"
 #include "truth_value.hpp"
@@ -33,8 +34,8 @@ namespace {
 // print(*args) through the cached builtin; args[-1] is ours to lend.
 bool print_line(PyObject** slot_and_args, std::size_t nargs)
 {
-    auto result = steal(runtime::call_fast(module_state.builtin_print, slot_and_args + 1,
-                                           nargs | PY_VECTORCALL_ARGUMENTS_OFFSET));
+    auto result = runtime::call_fast(module_state.builtin_print, slot_and_args + 1,
+                                     nargs | PY_VECTORCALL_ARGUMENTS_OFFSET);
     return static_cast<bool>(result);
 }
 
@@ -53,12 +54,12 @@ Owned<> token_text(PyObject* token)
 // A module global called with no arguments.
 Owned<> call_global(PyObject* name)
 {
-    auto callee = steal(runtime::lookup_global(name));
+    auto callee = runtime::lookup_global(name);
     if (!callee) {
         return {};
     }
     PyObject* args[] = {nullptr};
-    return steal(runtime::call_unbinding(callee.get(), args, 0));
+    return runtime::call_unbinding(callee.get(), args, 0);
 }
 
 } // namespace
@@ -74,9 +75,9 @@ PyObject* cmd_get(PyObject*, PyObject*)
 
     Owned<> host;  // line 45
     {
-        auto get = steal(runtime::lookup_attr(data.get(), K[n_get]));
+        auto get = runtime::lookup_attr(data.get(), K[n_get]);
         if (get) {
-            host = steal(runtime::call_object(get.get(), module_state.host_get_args, nullptr));
+            host = runtime::call_object(get.get(), module_state.host_get_args, nullptr);
         }
         if (!host) {
             return fail_at(entry_cmd_get, 45);

@@ -14,8 +14,4 @@ PyObject* cmd_get(PyObject* self, PyObject* unused);
 // only source of truth.
 PyObject* cmd_store_erase(PyObject* self, PyObject* unused);
 
-// The method definitions of the five, in the order of ModuleState's code
-// objects: _read_token, _parse_input, cmd_get, cmd_store, cmd_erase.
-extern PyMethodDef script_methods[5];
-
 } // namespace kestrune

@@ -16,12 +16,12 @@
 //         elif action == "erase":                                 # 73
 //             cmd_erase()                                         # 74
 //     # __test__ = {} is bound last, at line 1.
-#include "module_body.hpp"
-
-#include "call.hpp"
-#include "credential_commands.hpp"
+#include "fast_calls.hpp"
 #include "function_type.hpp"
-#include "lookup.hpp"
+#include "import_by_name.hpp"
+#include "item_at_one.hpp"
+#include "lookup_attr.hpp"
+#include "lookup_global.hpp"
 #include "script_support.hpp"
 #include "str_equals.hpp"
 
@@ -39,7 +39,7 @@ int bind(Const name, PyObject* value)
 bool import_modules()
 {
     for (Const name : {n_sys, n_os, n_json}) {
-        auto module = steal(runtime::import_by_name(module_state.constants[name]));
+        auto module = runtime::import_by_name(module_state.constants[name]);
         if (!module || bind(name, module.get()) < 0) {
             return false;
         }
@@ -51,11 +51,11 @@ bool import_modules()
 bool bind_config_path()
 {
     const auto& K = module_state.constants;
-    auto os = steal(runtime::lookup_global(K[n_os]));
+    auto os = runtime::lookup_global(K[n_os]);
     if (!os) {
         return false;
     }
-    auto path = steal(runtime::lookup_attr(os.get(), K[n_path]));
+    auto path = runtime::lookup_attr(os.get(), K[n_path]);
     if (!path) {
         return false;
     }
@@ -64,32 +64,19 @@ bool bind_config_path()
     return expanded && bind(n_CONFIG_PATH, expanded.get()) == 0;
 }
 
-struct FunctionDefinition {
-    Const name;
-    CodeObjectIndex code;
-    int line;
-};
-
-// The five def statements, in order; script_methods is in the same order.
-constexpr FunctionDefinition function_definitions[] = {
-    {n__read_token, code_read_token, 23},
-    {n__parse_input, code_parse_input, 31},
-    {n_cmd_get, code_cmd_get, 43},
-    {n_cmd_store, code_cmd_store, 58},
-    {n_cmd_erase, code_cmd_erase, 62},
-};
-
-// Lines 23, 31, 43, 58 and 62. 0, or the line of the def that failed.
+// Lines 23, 31, 43, 58 and 62: the def statements, one per function of the
+// table, each at its function's first line. 0, or the line of the def that
+// failed.
 int define_functions()
 {
     const auto& K = module_state.constants;
     for (int i = 0; i < code_object_count; ++i) {
-        const auto& def = function_definitions[i];
-        auto function = steal(runtime::native_function_new(
-            &script_methods[i], K[def.name], K[n_scripts_git_credential_kestrune],
-            runtime::state.module_dict, module_state.code_objects[def.code]));
+        ScriptFunction& def = script_functions[i];
+        auto function = runtime::native_function_new(
+            &def.method, K[def.name], K[n_scripts_git_credential_kestrune],
+            runtime::state.module_dict, module_state.code_objects[i]);
         if (!function || bind(def.name, function.get()) < 0) {
-            return def.line;
+            return def.code.first_line();
         }
     }
     return 0;
@@ -100,8 +87,8 @@ bool bind_action()
 {
     const auto& K = module_state.constants;
     auto argv = [&]() -> Owned<> {
-        auto sys = steal(runtime::lookup_global(K[n_sys]));
-        return sys ? steal(runtime::lookup_attr(sys.get(), K[n_argv])) : Owned<>();
+        auto sys = runtime::lookup_global(K[n_sys]);
+        return sys ? runtime::lookup_attr(sys.get(), K[n_argv]) : Owned<>();
     };
     Owned<> action;
     {
@@ -122,7 +109,7 @@ bool bind_action()
         if (!args) {
             return false;
         }
-        action = steal(runtime::item_at_one(args.get()));
+        action = runtime::item_at_one(args.get());
         if (!action) {
             return false;
         }
@@ -147,7 +134,7 @@ int dispatch()
 {
     const auto& K = module_state.constants;
     for (const auto& d : dispatch_table) {
-        auto action = steal(runtime::lookup_global(K[n_action]));
+        auto action = runtime::lookup_global(K[n_action]);
         if (!action) {
             return d.test_line;
         }
@@ -159,12 +146,12 @@ int dispatch()
             continue;
         }
         const int call_line = d.test_line + 1;
-        auto command = steal(runtime::lookup_global(K[d.command]));
+        auto command = runtime::lookup_global(K[d.command]);
         if (!command) {
             return call_line;
         }
         PyObject* args[] = {nullptr};
-        auto result = steal(runtime::call_fast(command.get(), args + 1, PY_VECTORCALL_ARGUMENTS_OFFSET));
+        auto result = runtime::call_fast(command.get(), args + 1, PY_VECTORCALL_ARGUMENTS_OFFSET);
         return result ? 0 : call_line;
     }
     return 0;
@@ -186,7 +173,7 @@ int run_module_body()
     }
 
     {  // line 67
-        auto name = steal(runtime::lookup_global(K[n___name__]));
+        auto name = runtime::lookup_global(K[n___name__]);
         if (!name) {
             return 67;
         }

@@ -14,7 +14,8 @@
 //         return data
 #include "credential_commands.hpp"
 #include "exception_match.hpp"
-#include "lookup.hpp"
+#include "lookup_attr.hpp"
+#include "lookup_global.hpp"
 #include "script_support.hpp"
 #include "str_equals.hpp"
 
@@ -192,11 +193,11 @@ PyObject* _parse_input(PyObject*, PyObject*)
     // Line 34.
     LineSource lines;
     {
-        auto sys = steal(runtime::lookup_global(K[n_sys]));
+        auto sys = runtime::lookup_global(K[n_sys]);
         if (!sys) {
             return fail_at(entry_parse_input, 34);
         }
-        auto stdin_ = steal(runtime::lookup_attr(sys.get(), K[n_stdin]));
+        auto stdin_ = runtime::lookup_attr(sys.get(), K[n_stdin]);
         if (!stdin_ || lines.open(std::move(stdin_)) < 0) {
             return fail_at(entry_parse_input, 34);
         }

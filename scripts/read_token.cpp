@@ -7,26 +7,39 @@
 //             return cfg.get("github_token", "") or ""
 //         except Exception:
 //             return ""
-#include "call.hpp"
 #include "config_path_for_open.hpp"
 #include "credential_commands.hpp"
 #include "exception_match.hpp"
-#include "lookup.hpp"
+#include "fast_calls.hpp"
+#include "lookup_attr.hpp"
+#include "lookup_global.hpp"
+#include "lookup_on_type.hpp"
 #include "script_support.hpp"
+#include "traceback_entry.hpp"
 #include "truth_value.hpp"
 
 namespace kestrune {
 
 namespace {
 
-// The exception being handled (sys.exception()) when a try or with statement
-// is entered; restored when the statement is left, as the interpreter does.
+// The running frame's own entry of the thread's handled-exception stack,
+// saved when a try or with statement is entered and put back as it was when
+// the statement is left, as the interpreter's PUSH_EXC_INFO and POP_EXCEPT
+// do. The entry itself is read, not sys.exception(): that one falls back to
+// the entries of the callers, and writing a caller's exception into our own
+// entry (a generator's, say) would leave it there after the caller's except
+// clause has ended.
 class HandledException {
 public:
-    HandledException() : saved_(steal(PyErr_GetHandledException())) {}
-    void restore() { PyErr_SetHandledException(saved_.get()); }
+    HandledException()
+        : entry_(_PyThreadState_UncheckedGet()->exc_info),
+          saved_(runtime::borrow(entry_->exc_value))
+    {
+    }
+    void restore() { Py_XSETREF(entry_->exc_value, Py_XNewRef(saved_.get())); }
 
 private:
+    _PyErr_StackItem* entry_;
     Owned<> saved_;
 };
 
@@ -43,7 +56,7 @@ struct EnteredFile {
 bool enter_config_file(EnteredFile& entered)
 {
     const auto& K = module_state.constants;
-    auto config_path = steal(runtime::lookup_global(K[n_CONFIG_PATH]));
+    auto config_path = runtime::lookup_global(K[n_CONFIG_PATH]);
     if (!config_path) {
         return false;
     }
@@ -60,32 +73,32 @@ bool enter_config_file(EnteredFile& entered)
     if (!file) {
         return false;
     }
-    entered.exit = steal(runtime::lookup_on_type(file.get(), K[n___exit__]));
+    entered.exit = runtime::lookup_on_type(file.get(), K[n___exit__]);
     if (!entered.exit) {
         return false;
     }
-    auto enter = steal(runtime::lookup_on_type(file.get(), K[n___enter__]));
+    auto enter = runtime::lookup_on_type(file.get(), K[n___enter__]);
     if (!enter) {
         return false;
     }
     PyObject* enter_args[] = {nullptr};
-    entered.f = steal(runtime::call_unbinding(enter.get(), enter_args, 0));
+    entered.f = runtime::call_unbinding(enter.get(), enter_args, 0);
     return static_cast<bool>(entered.f);
 }
 
 // Line 26: json.load(f).
 Owned<> load_config(PyObject* f)
 {
-    auto json = steal(runtime::lookup_global(module_state.constants[n_json]));
+    auto json = runtime::lookup_global(module_state.constants[n_json]);
     if (!json) {
         return {};
     }
-    auto load = steal(runtime::lookup_attr(json.get(), module_state.constants[n_load]));
+    auto load = runtime::lookup_attr(json.get(), module_state.constants[n_load]);
     if (!load) {
         return {};
     }
     PyObject* args[] = {nullptr, f};
-    return steal(runtime::call_unbinding(load.get(), args, 1));
+    return runtime::call_unbinding(load.get(), args, 1);
 }
 
 // The end of the with block after line 26 raised: __exit__ sees the exception
@@ -100,7 +113,7 @@ int exit_with_exception(PyObject* exit, HandledException& with_saved)
                                        raised.get(), traceback ? traceback.get() : Py_None));
     int suppress = -1;
     if (exc_args) {
-        auto result = steal(runtime::call_object(exit, exc_args.get(), nullptr));
+        auto result = runtime::call_object(exit, exc_args.get(), nullptr);
         if (result) {
             suppress = runtime::truth_value(result.get());
         }
@@ -131,7 +144,7 @@ Owned<> read_token_body(int& line)
 
         cfg = load_config(entered.f.get());  // line 26
         if (cfg) {
-            auto result = steal(runtime::call_object(entered.exit.get(), module_state.exit_args, nullptr));
+            auto result = runtime::call_object(entered.exit.get(), module_state.exit_args, nullptr);
             if (!result) {
                 return {};  // line 25
             }
@@ -149,11 +162,11 @@ Owned<> read_token_body(int& line)
     }
 
     line = 27;
-    auto get = steal(runtime::lookup_attr(cfg.get(), K[n_get]));
+    auto get = runtime::lookup_attr(cfg.get(), K[n_get]);
     if (!get) {
         return {};
     }
-    auto token = steal(runtime::call_object(get.get(), module_state.token_get_args, nullptr));
+    auto token = runtime::call_object(get.get(), module_state.token_get_args, nullptr);
     if (!token) {
         return {};
     }

@@ -1,27 +1,27 @@
-// What the helper's function bodies and the module body share: the script's
-// file name, the names of their traceback entries, and short names for the
-// constants and helpers they use on every line.
+// What the helper's function bodies and the module body share: the names of
+// their traceback entries, and short names for the constants and helpers they
+// use on every line.
 #pragma once
 
 #include <Python.h>
 
 #include "code_object.hpp"
 #include "constant_ids.hpp"
+#include "module_script.hpp"
 #include "module_state.hpp"
 #include "owned.hpp"
 #include "runtime_state.hpp"
+#include "traceback_entry.hpp"
 
 namespace kestrune {
 
 using runtime::Owned;
 using runtime::steal;
 
-// Traceback entries name this file and one of these functions.
-inline constexpr const char script_file[] = "scripts/git-credential-kestrune";
-inline constexpr const char entry_read_token[] = "scripts.git_credential_kestrune._read_token";
-inline constexpr const char entry_parse_input[] = "scripts.git_credential_kestrune._parse_input";
-inline constexpr const char entry_cmd_get[] = "scripts.git_credential_kestrune.cmd_get";
-inline constexpr const char entry_module_body[] = "init scripts.git_credential_kestrune";
+// Traceback entries name the script file and one of these functions.
+inline constexpr char entry_read_token[] = KESTRUNE_QUALIFIED_NAME "._read_token";
+inline constexpr char entry_parse_input[] = KESTRUNE_QUALIFIED_NAME "._parse_input";
+inline constexpr char entry_cmd_get[] = KESTRUNE_QUALIFIED_NAME ".cmd_get";
 
 // Records a traceback entry for `entry` at script line `line` on the
 // exception being raised, and returns NULL so a body can write

@@ -16,6 +16,7 @@
 #include "owned.hpp"
 #include "python_test_support.hpp"
 #include "runtime_state.hpp"
+#include "shared_type.hpp"
 
 namespace function_test {
 
@@ -132,10 +133,13 @@ protected:
         ASSERT_NE(rt.asyncio_coroutines_name, nullptr);
         auto bases = Owned<>::steal(PyTuple_Pack(1, reinterpret_cast<PyObject*>(&PyType_Type)));
         ASSERT_TRUE(bases);
-        metatype = runtime::fetch_shared_type(nullptr, &runtime::common_metatype_spec, bases.get());
+        metatype = runtime::fetch_shared_type(nullptr, &runtime::common_metatype_spec, bases.get())
+                       .release();
         ASSERT_NE(metatype, nullptr);
-        rt.function_type = reinterpret_cast<PyTypeObject*>(runtime::fetch_shared_type(
-            reinterpret_cast<PyTypeObject*>(metatype), &runtime::function_type_spec, nullptr));
+        rt.function_type = reinterpret_cast<PyTypeObject*>(
+            runtime::fetch_shared_type(reinterpret_cast<PyTypeObject*>(metatype),
+                                       &runtime::function_type_spec, nullptr)
+                .release());
         ASSERT_NE(rt.function_type, nullptr);
     }
 
@@ -162,8 +166,8 @@ protected:
         if (!qn || !module) {
             return {};
         }
-        return Owned<>::steal(runtime::native_function_new(def, qn.get(), module.get(),
-                                                           runtime::state.module_dict, nullptr));
+        return runtime::native_function_new(def, qn.get(), module.get(),
+                                            runtime::state.module_dict, nullptr);
     }
 
     static inline PyObject* metatype = nullptr;

@@ -4,7 +4,7 @@
 #include <Python.h>
 #include <gtest/gtest.h>
 
-#include "call.hpp"
+#include "fast_calls.hpp"
 #include "function_test_support.hpp"
 
 namespace {
@@ -22,7 +22,7 @@ TEST_F(CallFastNative, NoArgumentsGoesStraightToTheEntryWithANullArgument)
     const vectorcallfunc saved = record->base.func.vectorcall;
     record->base.func.vectorcall = nullptr;
     PyObject* slot[1] = {nullptr};
-    auto result = Owned<>::steal(runtime::call_fast(f.get(), slot + 1, PY_VECTORCALL_ARGUMENTS_OFFSET));
+    auto result = runtime::call_fast(f.get(), slot + 1, PY_VECTORCALL_ARGUMENTS_OFFSET);
     record->base.func.vectorcall = saved;
     ASSERT_TRUE(result);
     EXPECT_EQ(received.calls, 1);
@@ -36,7 +36,7 @@ TEST_F(CallFastNative, OneArgumentGoesStraightToTheEntry)
     auto f = make(&def_o);
     ASSERT_TRUE(f);
     PyObject* args[] = {Py_True};
-    auto result = Owned<>::steal(runtime::call_fast(f.get(), args, 1));
+    auto result = runtime::call_fast(f.get(), args, 1);
     ASSERT_TRUE(result);
     EXPECT_EQ(result.get(), Py_True);
     EXPECT_STREQ(received.entry, "o");
@@ -59,8 +59,8 @@ TEST_F(CallFastNative, FastcallUsesTheRecordsVectorcallFieldWithTheOffsetFlag)
     auto f = make(&def_fastcall_keywords);
     ASSERT_TRUE(f);
     PyObject* slot_and_args[] = {nullptr, Py_None, Py_True};
-    auto result = Owned<>::steal(
-        runtime::call_fast(f.get(), slot_and_args + 1, 2 | PY_VECTORCALL_ARGUMENTS_OFFSET));
+    auto result =
+        runtime::call_fast(f.get(), slot_and_args + 1, 2 | PY_VECTORCALL_ARGUMENTS_OFFSET);
     ASSERT_TRUE(result);
     EXPECT_EQ(PyLong_AsLong(result.get()), 2);
     EXPECT_EQ(received.args, slot_and_args + 1);  // the caller's array, not a copy
@@ -74,7 +74,7 @@ TEST_F(CallFastNative, BoundMethodOfAFunctionObjectIsUnbound)
     auto method = Owned<>::steal(PyMethod_New(f.get(), Py_False));
     ASSERT_TRUE(method);
     PyObject* args[] = {nullptr};
-    auto result = Owned<>::steal(runtime::call_unbinding(method.get(), args, 0));
+    auto result = runtime::call_unbinding(method.get(), args, 0);
     ASSERT_TRUE(result);
     EXPECT_EQ(received.arg, Py_False);  // self became the one argument
 }

@@ -1,5 +1,5 @@
-// The cache of traceback code objects: sorted by line, one entry per line,
-// growing 64 entries at a time.
+// The cache of traceback code objects: sorted by line, one entry per
+// function name and line, growing 64 entries at a time.
 #include <Python.h>
 #include <gtest/gtest.h>
 
@@ -17,9 +17,9 @@ using runtime::state;
 
 class CodeCache : public test_support::RuntimeStateTest {
 protected:
-    static Owned<> code(int line)
+    static Owned<> code(int line, const char* name = "name")
     {
-        return Owned<>::steal(reinterpret_cast<PyObject*>(PyCode_NewEmpty("file", "name", line)));
+        return Owned<>::steal(reinterpret_cast<PyObject*>(PyCode_NewEmpty("file", name, line)));
     }
 
     static std::vector<int> lines()
@@ -37,7 +37,8 @@ TEST(CodeCachePosition, AgreesWithALowerBoundSearch)
     for (int count = 1; count <= 9; ++count) {
         std::vector<CodeCacheEntry> entries;
         for (int i = 0; i < count; ++i) {
-            entries.push_back({nullptr, 10 * (i + 1)});
+            // Pairs of equal lines: the position is the first of the pair.
+            entries.push_back({nullptr, 10 * (i / 2 + 1)});
         }
         for (int line = -1; line <= 10 * count + 11; ++line) {
             auto bound = std::lower_bound(entries.begin(), entries.end(), line,
@@ -51,7 +52,7 @@ TEST(CodeCachePosition, AgreesWithALowerBoundSearch)
 
 TEST_F(CodeCache, InsertionsBelowBetweenAndAboveKeepItSorted)
 {
-    EXPECT_EQ(runtime::code_cache_find(30), nullptr);
+    EXPECT_FALSE(runtime::code_cache_find("name", 30));
     std::vector<Owned<>> codes;
     for (int line : {30, 10, 50, 20, 40, 45, 5}) {
         codes.push_back(code(line));
@@ -61,11 +62,11 @@ TEST_F(CodeCache, InsertionsBelowBetweenAndAboveKeepItSorted)
     EXPECT_EQ(state.code_cache.capacity, 64);
     for (const auto& c : codes) {
         const int line = reinterpret_cast<PyCodeObject*>(c.get())->co_firstlineno;
-        auto found = Owned<>::steal(runtime::code_cache_find(line));
+        auto found = runtime::code_cache_find("name", line);
         EXPECT_EQ(found.get(), c.get()) << line;
     }
     for (int missing : {1, 15, 49, 51}) {
-        EXPECT_EQ(runtime::code_cache_find(missing), nullptr) << missing;
+        EXPECT_FALSE(runtime::code_cache_find("name", missing)) << missing;
     }
     EXPECT_FALSE(PyErr_Occurred());
 }
@@ -79,7 +80,7 @@ TEST_F(CodeCache, LineZeroIsNeverCached)
     runtime::code_cache_insert(3, other.get());
     runtime::code_cache_insert(0, c.get());
     EXPECT_EQ(lines(), std::vector<int>{3});
-    EXPECT_EQ(runtime::code_cache_find(0), nullptr);
+    EXPECT_FALSE(runtime::code_cache_find("name", 0));
 }
 
 TEST_F(CodeCache, ALineAlreadyCachedIsReplacedInPlace)
@@ -92,8 +93,25 @@ TEST_F(CodeCache, ALineAlreadyCachedIsReplacedInPlace)
     runtime::code_cache_insert(7, second.get());
     EXPECT_EQ(lines(), std::vector<int>{7});
     EXPECT_EQ(Py_REFCNT(first.get()), first_refs);
-    auto found = Owned<>::steal(runtime::code_cache_find(7));
+    auto found = runtime::code_cache_find("name", 7);
     EXPECT_EQ(found.get(), second.get());
+}
+
+TEST_F(CodeCache, FunctionsFailingAtOneLineEachHaveTheirOwnEntry)
+{
+    auto first = code(7, "first");
+    auto second = code(7, "second");
+    auto later = code(7, "first");
+    runtime::code_cache_insert(7, first.get());
+    runtime::code_cache_insert(7, second.get());
+    EXPECT_EQ(lines(), (std::vector<int>{7, 7}));
+    EXPECT_EQ(runtime::code_cache_find("first", 7).get(), first.get());
+    EXPECT_EQ(runtime::code_cache_find("second", 7).get(), second.get());
+    EXPECT_FALSE(runtime::code_cache_find("third", 7));
+    runtime::code_cache_insert(7, later.get());  // replaces its own name's entry only
+    EXPECT_EQ(lines(), (std::vector<int>{7, 7}));
+    EXPECT_EQ(runtime::code_cache_find("first", 7).get(), later.get());
+    EXPECT_EQ(runtime::code_cache_find("second", 7).get(), second.get());
 }
 
 TEST_F(CodeCache, TheSixtyFifthLineGrowsItTo128)
@@ -114,7 +132,7 @@ TEST_F(CodeCache, TheSixtyFifthLineGrowsItTo128)
     }
     EXPECT_EQ(lines(), expected);
     for (int line : expected) {
-        auto found = Owned<>::steal(runtime::code_cache_find(line));
+        auto found = runtime::code_cache_find("name", line);
         EXPECT_EQ(found.get(), c.get()) << line;
     }
 }

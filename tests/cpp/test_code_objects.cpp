@@ -75,9 +75,9 @@ protected:
         for (int i = 0; i < CodeSpecWord{f.word}.nlocals(); ++i) {
             names[i] = constant(f.locals[static_cast<std::size_t>(i)]);
         }
-        return Owned<>::steal(runtime::make_code_object(
+        return runtime::make_code_object(
             CodeSpecWord{f.word}, names, constant(Const::str_script_filename),
-            constant(function_name(f)), constant(f.linetable), dedup_.get()));
+            constant(function_name(f)), constant(f.linetable), dedup_.get());
     }
 
     Owned<> dedup_;
@@ -170,9 +170,9 @@ TEST_F(CodeObjects, LocationTablesDecodeToTheScriptPositions)
 TEST_F(CodeObjects, WithoutALocationTableTheCodeIsEmpty)
 {
     PyObject* names[] = {constant(Const::n_f)};
-    auto code = Owned<>::steal(runtime::make_code_object(
+    auto code = runtime::make_code_object(
         CodeSpecWord{0x0A00C8}, names, constant(Const::str_script_filename),
-        constant(Const::n_cmd_get), nullptr, dedup_.get()));
+        constant(Const::n_cmd_get), nullptr, dedup_.get());
     ASSERT_TRUE(code);
     ASSERT_EQ(PyDict_SetItemString(runtime::state.module_dict, "code", code.get()), 0);
     auto shown = eval("repr((code.co_code, code.co_linetable, code.co_firstlineno, code.co_varnames))");

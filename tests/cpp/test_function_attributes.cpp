@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <string>
 
+#include "function_attributes.hpp"
 #include "function_test_support.hpp"
 
 namespace {
@@ -135,8 +136,8 @@ TEST_F(FunctionAttributes, SettingTheName)
 TEST_F(FunctionAttributes, QualifiedName)
 {
     Owned<> qualname = Owned<>::steal(PyUnicode_FromString("Outer.inner"));
-    Owned<> f = Owned<>::steal(runtime::native_function_new(
-        &def_noargs, qualname.get(), nullptr, runtime::state.module_dict, nullptr));
+    Owned<> f = runtime::native_function_new(
+        &def_noargs, qualname.get(), nullptr, runtime::state.module_dict, nullptr);
     Owned<> q = Owned<>::steal(PyObject_GetAttrString(f.get(), "__qualname__"));
     EXPECT_EQ(q.get(), qualname.get());
     Owned<> ns = run("f.__qualname__ = 'Other.name'\nq = f.__qualname__\nn = f.__name__\n", f.get());
@@ -220,8 +221,8 @@ TEST_F(FunctionAttributes, GlobalsClosureAndCode)
 
     Owned<> code = Owned<>::steal(Py_CompileString("pass", "<test>", Py_file_input));
     Owned<> qualname = Owned<>::steal(PyUnicode_FromString("with_code"));
-    Owned<> g = Owned<>::steal(runtime::native_function_new(
-        &def_noargs, qualname.get(), nullptr, runtime::state.module_dict, code.get()));
+    Owned<> g = runtime::native_function_new(
+        &def_noargs, qualname.get(), nullptr, runtime::state.module_dict, code.get());
     Owned<> c = Owned<>::steal(PyObject_GetAttrString(g.get(), "__code__"));
     EXPECT_EQ(c.get(), code.get());
 }
@@ -419,6 +420,29 @@ TEST_F(FunctionAttributes, DefaultsBuilderFailurePassesUp)
     take_exception();
 }
 
+TEST_F(FunctionAttributes, DefaultsBuilderResultOtherThanAPairIsATypeError)
+{
+    Owned<> f = make(&def_noargs);
+    NativeFunction* op = as_native_function(f.get());
+    op->defaults_builder = [](PyObject* func) -> PyObject* {
+        return Py_NewRef(as_native_function(func)->defaults_holder);
+    };
+    for (const char* holder : {"((),)", "((), {}, None)", "[(), {}]", "None"}) {
+        Py_XSETREF(op->defaults_holder, PyRun_String(holder, Py_eval_input, PyEval_GetBuiltins(),
+                                                     PyEval_GetBuiltins()));
+        ASSERT_TRUE(op->defaults_holder) << holder;
+        EXPECT_FALSE(Owned<>::steal(PyObject_GetAttrString(f.get(), "__defaults__"))) << holder;
+        auto raised = take_exception();
+        EXPECT_EQ(raised.type, "TypeError") << holder;
+        EXPECT_EQ(raised.message.rfind("defaults of t_noargs must be a pair (positional, keyword), "
+                                       "not ",
+                                       0),
+                  0u)
+            << raised.message;
+        EXPECT_EQ(op->positional_defaults, nullptr);
+    }
+}
+
 // ---- Annotations --------------------------------------------------------------------
 
 TEST_F(FunctionAttributes, AnnotationsAreAnEmptyDictMadeOnFirstReadAndKept)
@@ -590,8 +614,8 @@ TEST_F(FunctionAttributes, ModuleMember)
     EXPECT_EQ(as_native_function(f.get())->base.func.m_module, nullptr);
 
     Owned<> qualname = Owned<>::steal(PyUnicode_FromString("q"));
-    Owned<> g = Owned<>::steal(runtime::native_function_new(&def_noargs, qualname.get(), nullptr,
-                                                            runtime::state.module_dict, nullptr));
+    Owned<> g = runtime::native_function_new(&def_noargs, qualname.get(), nullptr,
+                                             runtime::state.module_dict, nullptr);
     Owned<> m = Owned<>::steal(PyObject_GetAttrString(g.get(), "__module__"));
     EXPECT_EQ(m.get(), Py_None);
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "function_call_slots.hpp"
 #include "function_test_support.hpp"
 
 namespace {
@@ -68,8 +69,8 @@ TEST_F(FunctionCall, NewSetsEveryFieldAndTracksTheObject)
     Owned<> module = str("tests.module");
     Owned<> code = steal(Py_CompileString("pass", "<test>", Py_file_input));
     ASSERT_TRUE(code);
-    Owned<> f = steal(runtime::native_function_new(&def_noargs, qualname.get(), module.get(),
-                                                   runtime::state.module_dict, code.get()));
+    Owned<> f = runtime::native_function_new(&def_noargs, qualname.get(), module.get(),
+                                             runtime::state.module_dict, code.get());
     ASSERT_TRUE(f);
     EXPECT_EQ(Py_TYPE(f.get()), runtime::state.function_type);
     EXPECT_TRUE(PyObject_GC_IsTracked(f.get()));
@@ -100,8 +101,8 @@ TEST_F(FunctionCall, NewSetsEveryFieldAndTracksTheObject)
 TEST_F(FunctionCall, NewAcceptsAMissingModuleAndCode)
 {
     Owned<> qualname = str("q");
-    Owned<> f = steal(runtime::native_function_new(&def_o, qualname.get(), nullptr,
-                                                   runtime::state.module_dict, nullptr));
+    Owned<> f = runtime::native_function_new(&def_o, qualname.get(), nullptr,
+                                             runtime::state.module_dict, nullptr);
     ASSERT_TRUE(f);
     EXPECT_EQ(as_native_function(f.get())->base.func.m_module, nullptr);
     EXPECT_EQ(as_native_function(f.get())->func_code, nullptr);

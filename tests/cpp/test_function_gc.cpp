@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "function_call_slots.hpp"
 #include "function_test_support.hpp"
 
 namespace {
@@ -158,7 +159,10 @@ PyObject* on_release(PyObject* label, PyObject* /*ref*/)
 {
     const int field = static_cast<int>(PyLong_AsLong(label));
     PyObject** slot = field_slot(clearing, field);
-    released.push_back({field, slot ? *slot == nullptr : true});
+    // The name fields hold the empty str instead of NULL.
+    const bool empty =
+        !slot || !*slot || (PyUnicode_Check(*slot) && PyUnicode_GET_LENGTH(*slot) == 0);
+    released.push_back({field, empty});
     Py_RETURN_NONE;
 }
 
@@ -195,23 +199,46 @@ TEST_F(FunctionGc, ClearEmptiesEachFieldBeforeReleasingItInOrder)
         EXPECT_EQ(released[i].field, expected[i]) << i;
         EXPECT_TRUE(released[i].field_was_empty) << field_names[released[i].field];
     }
-    // Every object field is empty; pointer and integer fields are untouched.
+    // Every object field is empty but the two names, which hold the empty
+    // str; the builder, which would read the cleared holder, is gone; the
+    // other pointer and integer fields are untouched.
     for (int i = 0; i < field_count; ++i) {
-        if (PyObject** slot = field_slot(op, i)) {
+        if (PyObject** slot = field_slot(op, i); slot && i != name && i != qualname) {
             EXPECT_EQ(*slot, nullptr) << field_names[i];
         }
     }
+    EXPECT_EQ(str_of(op->func_name), "");
+    EXPECT_EQ(str_of(op->func_qualname), "");
     EXPECT_EQ(op->base.func.m_ml, &def_noargs);
     EXPECT_EQ(op->base.func.m_self, f.get());
     EXPECT_EQ(op->base.func.m_weakreflist, weakreflist);
     EXPECT_EQ(op->base.func.vectorcall, runtime::vectorcall_noargs);
     EXPECT_EQ(op->func_flags, 12);
-    EXPECT_EQ(op->defaults_builder, builder);
+    EXPECT_EQ(op->defaults_builder, nullptr);
     // The managed dictionary is gone too: a new, empty one is made on demand.
     Owned<> d = Owned<>::steal(PyObject_GenericGetDict(f.get(), nullptr));
     ASSERT_TRUE(d);
     EXPECT_EQ(PyDict_GET_SIZE(d.get()), 0);
-    op->defaults_builder = nullptr;
+}
+
+TEST_F(FunctionGc, EveryReaderWorksOnAClearedFunction)
+{
+    // A finaliser of the cycle that held the function may still reach it.
+    Owned<> f = make(&def_varargs_keywords);
+    as_native_function(f.get())->func_flags = runtime::FUNC_METHOD;
+    EXPECT_EQ(runtime::native_function_clear(f.get()), 0);
+    Owned<> ns = run_python(
+        "seen = (f.__name__, f.__qualname__, f.__globals__, f.__code__, f.__defaults__,\n"
+        "        f.__kwdefaults__, f.__module__, f.__reduce__(), repr(f)[:18])\n"
+        "try:\n"
+        "    f()\n"
+        "except TypeError as e:\n"
+        "    message = str(e)\n",
+        {{"f", f.get()}});
+    ASSERT_TRUE(ns);
+    EXPECT_EQ(str_of(get(ns, "seen")),
+              "('', '', None, None, None, None, None, '', '<native function  ')");
+    EXPECT_EQ(str_of(get(ns, "message")), "unbound method () needs an argument");
 }
 
 // ---- Deallocation ----------------------------------------------------------------

@@ -7,7 +7,10 @@
 #include <cstring>
 #include <string>
 
+#include "function_attributes.hpp"
+#include "function_call_slots.hpp"
 #include "function_test_support.hpp"
+#include "shared_type.hpp"
 
 namespace {
 
@@ -55,10 +58,10 @@ TEST_F(SharedType, SharedModuleHoldsBothTypesUnderTheirShortNames)
 TEST_F(SharedType, FetchingAgainGivesTheSameTypeObjects)
 {
     Owned<> bases = Owned<>::steal(PyTuple_Pack(1, reinterpret_cast<PyObject*>(&PyType_Type)));
-    Owned<> meta2 = Owned<>::steal(
-        runtime::fetch_shared_type(nullptr, &runtime::common_metatype_spec, bases.get()));
-    Owned<> type2 = Owned<>::steal(runtime::fetch_shared_type(
-        reinterpret_cast<PyTypeObject*>(meta2.get()), &runtime::function_type_spec, nullptr));
+    Owned<> meta2 =
+        runtime::fetch_shared_type(nullptr, &runtime::common_metatype_spec, bases.get());
+    Owned<> type2 = runtime::fetch_shared_type(
+        reinterpret_cast<PyTypeObject*>(meta2.get()), &runtime::function_type_spec, nullptr);
     EXPECT_EQ(meta2.get(), metatype);
     EXPECT_EQ(type2.get(), reinterpret_cast<PyObject*>(runtime::state.function_type));
 }
@@ -236,10 +239,10 @@ TEST_F(SharedType, FetchRegistersANewTypeUnderTheTextAfterTheLastDot)
 {
     forget("probe_type");
     forget("undotted_probe");
-    Owned<> t = Owned<>::steal(runtime::fetch_shared_type(nullptr, &probe_spec, nullptr));
+    Owned<> t = runtime::fetch_shared_type(nullptr, &probe_spec, nullptr);
     ASSERT_TRUE(t);
     EXPECT_EQ(PyDict_GetItemString(shared_dict(), "probe_type"), t.get());
-    Owned<> u = Owned<>::steal(runtime::fetch_shared_type(nullptr, &undotted_spec, nullptr));
+    Owned<> u = runtime::fetch_shared_type(nullptr, &undotted_spec, nullptr);
     ASSERT_TRUE(u);
     EXPECT_EQ(PyDict_GetItemString(shared_dict(), "undotted_probe"), u.get());
 }
@@ -279,7 +282,7 @@ TEST_F(SharedType, FetchAcceptsARegisteredTypeOfTheRightSize)
     ASSERT_EQ(reinterpret_cast<PyTypeObject*>(probe)->tp_basicsize,
               static_cast<Py_ssize_t>(sizeof(PyObject) + 8));
     ASSERT_EQ(PyDict_SetItemString(shared_dict(), "sized_probe_type", probe), 0);
-    Owned<> t = Owned<>::steal(runtime::fetch_shared_type(nullptr, &sized_probe_spec, nullptr));
+    Owned<> t = runtime::fetch_shared_type(nullptr, &sized_probe_spec, nullptr);
     EXPECT_EQ(t.get(), probe);
 }
 
@@ -301,8 +304,8 @@ TEST_F(SharedType, FetchKeepsExactlyOneTypeWhenAnotherIsRegisteredDuringCreation
         {});
     ASSERT_TRUE(ns);
     PyType_Spec race_spec = {"_native_abi_1.race_probe", 0, 0, Py_TPFLAGS_DEFAULT, probe_slots};
-    Owned<> t = Owned<>::steal(runtime::fetch_shared_type(
-        reinterpret_cast<PyTypeObject*>(get(ns, "Meta")), &race_spec, nullptr));
+    Owned<> t = runtime::fetch_shared_type(
+        reinterpret_cast<PyTypeObject*>(get(ns, "Meta")), &race_spec, nullptr);
     ASSERT_TRUE(t);
     EXPECT_EQ(t.get(), get(ns, "Winner"));
     EXPECT_EQ(PyDict_GetItemString(shared_dict(), "race_probe"), get(ns, "Winner"));

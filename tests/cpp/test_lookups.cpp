@@ -3,7 +3,11 @@
 #include <Python.h>
 #include <gtest/gtest.h>
 
-#include "lookup.hpp"
+#include "import_by_name.hpp"
+#include "item_at_one.hpp"
+#include "lookup_attr.hpp"
+#include "lookup_global.hpp"
+#include "lookup_on_type.hpp"
 #include "python_test_support.hpp"
 #include "runtime_state_fixture.hpp"
 
@@ -28,11 +32,11 @@ protected:
 TEST_F(Lookups, GlobalHidesTheBuiltinOfTheSameName)
 {
     ASSERT_TRUE(exec("len = 'the global'"));
-    auto value = Owned<>::steal(runtime::lookup_global(name("len").get()));
+    auto value = runtime::lookup_global(name("len").get());
     ASSERT_TRUE(value);
     EXPECT_EQ(value.get(), global("len"));
 
-    auto builtin = Owned<>::steal(runtime::lookup_global(name("print").get()));
+    auto builtin = runtime::lookup_global(name("print").get());
     ASSERT_TRUE(builtin);
     EXPECT_EQ(builtin.get(), PyDict_GetItemString(PyModule_GetDict(state.builtins_module), "print"));
 }
@@ -55,7 +59,7 @@ TEST_F(Lookups, GlobalNameWithoutACachedHashIsStillFound)
     ASSERT_TRUE(exec("answer = 42"));
     auto fresh = str("answer");
     ASSERT_EQ(reinterpret_cast<PyASCIIObject*>(fresh.get())->hash, -1);
-    auto value = Owned<>::steal(runtime::lookup_global(fresh.get()));
+    auto value = runtime::lookup_global(fresh.get());
     ASSERT_TRUE(value);
     EXPECT_EQ(value.get(), global("answer"));
 }
@@ -89,7 +93,7 @@ TEST_F(Lookups, BuiltinsReadThroughTheGetterOfTheirType)
                      "plain = Plain()\n"
                      "plain.present = 'plain'\n"));
     Py_SETREF(state.builtins_module, Py_NewRef(global("strict")));
-    auto found = Owned<>::steal(runtime::lookup_builtin(name("present").get()));
+    auto found = runtime::lookup_builtin(name("present").get());
     ASSERT_TRUE(found);
     EXPECT_EQ(utf8(found.get()), "here");
     EXPECT_EQ(runtime::lookup_builtin(name("bad").get()), nullptr);
@@ -104,7 +108,7 @@ TEST_F(Lookups, BuiltinsReadThroughTheGetterOfTheirType)
     // AttributeError on the way to the NameError.
     Py_SETREF(state.builtins_module, Py_NewRef(global("plain")));
     ASSERT_EQ(Py_TYPE(state.builtins_module)->tp_getattro, PyObject_GenericGetAttr);
-    found = Owned<>::steal(runtime::lookup_builtin(name("present").get()));
+    found = runtime::lookup_builtin(name("present").get());
     ASSERT_TRUE(found);
     EXPECT_EQ(utf8(found.get()), "plain");
     EXPECT_EQ(runtime::lookup_builtin(name("absent").get()), nullptr);
@@ -119,10 +123,10 @@ TEST_F(Lookups, AttributeGoesThroughTheTypeGetter)
                      "class Dynamic:\n"
                      "    def __getattr__(self, n): return 'made ' + n\n"
                      "dynamic = Dynamic()\n"));
-    auto path = Owned<>::steal(runtime::lookup_attr(global("os"), name("path").get()));
+    auto path = runtime::lookup_attr(global("os"), name("path").get());
     ASSERT_TRUE(path);
     EXPECT_EQ(path.get(), eval("os.path").get());
-    auto made = Owned<>::steal(runtime::lookup_attr(global("dynamic"), name("token").get()));
+    auto made = runtime::lookup_attr(global("dynamic"), name("token").get());
     ASSERT_TRUE(made);
     EXPECT_EQ(utf8(made.get()), "made token");
     EXPECT_EQ(runtime::lookup_attr(global("os"), name("no_such_attr").get()), nullptr);
@@ -136,7 +140,7 @@ TEST_F(Lookups, SpecialMethodComesFromTheTypeNotTheInstance)
                      "    __exit__ = 'plain class attribute'\n"
                      "m = Manager()\n"
                      "m.__enter__ = lambda: 'instance'\n"));
-    auto enter = Owned<>::steal(runtime::lookup_on_type(global("m"), name("__enter__").get()));
+    auto enter = runtime::lookup_on_type(global("m"), name("__enter__").get());
     ASSERT_TRUE(enter);
     ASSERT_TRUE(PyMethod_Check(enter.get()));
     auto result = Owned<>::steal(PyObject_CallNoArgs(enter.get()));
@@ -145,7 +149,7 @@ TEST_F(Lookups, SpecialMethodComesFromTheTypeNotTheInstance)
     EXPECT_EQ(PyTuple_GET_ITEM(result.get(), 1), global("m"));
 
     // An attribute without __get__ comes back as it is.
-    auto exit = Owned<>::steal(runtime::lookup_on_type(global("m"), name("__exit__").get()));
+    auto exit = runtime::lookup_on_type(global("m"), name("__exit__").get());
     ASSERT_TRUE(exit);
     EXPECT_EQ(utf8(exit.get()), "plain class attribute");
 }
@@ -171,11 +175,11 @@ TEST_F(Lookups, DottedImportIsAnsweredFromTheModuleRegistry)
                      "pkg = types.ModuleType('kestrune_fake_pkg')\n"
                      "sys.modules['kestrune_fake_pkg'] = pkg\n"
                      "sys.modules['kestrune_fake_pkg.sub'] = types.ModuleType('kestrune_fake_pkg.sub')\n"));
-    auto top = Owned<>::steal(runtime::import_by_name(name("kestrune_fake_pkg.sub").get()));
+    auto top = runtime::import_by_name(name("kestrune_fake_pkg.sub").get());
     ASSERT_TRUE(top);
     EXPECT_EQ(top.get(), global("pkg"));
 
-    auto os = Owned<>::steal(runtime::import_by_name(name("os.path").get()));
+    auto os = runtime::import_by_name(name("os.path").get());
     ASSERT_TRUE(os);
     EXPECT_EQ(os.get(), eval("sys.modules['os']").get());
     ASSERT_TRUE(exec("del sys.modules['kestrune_fake_pkg'], sys.modules['kestrune_fake_pkg.sub']"));
@@ -184,7 +188,7 @@ TEST_F(Lookups, DottedImportIsAnsweredFromTheModuleRegistry)
 TEST_F(Lookups, UnregisteredModulesGoThroughTheImportMachinery)
 {
     ASSERT_TRUE(exec("import sys\nsys.modules.pop('colorsys', None)"));
-    auto colorsys = Owned<>::steal(runtime::import_by_name(name("colorsys").get()));
+    auto colorsys = runtime::import_by_name(name("colorsys").get());
     ASSERT_TRUE(colorsys);
     EXPECT_EQ(colorsys.get(), eval("sys.modules['colorsys']").get());
 
@@ -210,13 +214,13 @@ TEST_F(Lookups, ItemAtOneOfListsAndTuples)
                      "pair = ('a', 'b')\n"
                      "class Args(list): pass\n"
                      "sub = Args(['x', 'y'])\n"));
-    auto item = Owned<>::steal(runtime::item_at_one(global("argv")));
+    auto item = runtime::item_at_one(global("argv"));
     ASSERT_TRUE(item);
     EXPECT_EQ(item.get(), PyList_GET_ITEM(global("argv"), 1));
-    item = Owned<>::steal(runtime::item_at_one(global("pair")));
+    item = runtime::item_at_one(global("pair"));
     ASSERT_TRUE(item);
     EXPECT_EQ(utf8(item.get()), "b");
-    item = Owned<>::steal(runtime::item_at_one(global("sub")));
+    item = runtime::item_at_one(global("sub"));
     ASSERT_TRUE(item);
     EXPECT_EQ(utf8(item.get()), "y");
 }
@@ -241,10 +245,10 @@ TEST_F(Lookups, ItemAtOneOfMappingsAndOtherObjects)
                      "class Seq:\n"
                      "    def __getitem__(self, i): return i * 10\n"
                      "seq = Seq()\n"));
-    auto item = Owned<>::steal(runtime::item_at_one(global("d")));
+    auto item = runtime::item_at_one(global("d"));
     ASSERT_TRUE(item);
     EXPECT_EQ(utf8(item.get()), "one");
-    item = Owned<>::steal(runtime::item_at_one(global("seq")));
+    item = runtime::item_at_one(global("seq"));
     ASSERT_TRUE(item);
     EXPECT_EQ(PyLong_AsLong(item.get()), 10);
 

@@ -7,6 +7,7 @@
 #include "code_object.hpp"
 #include "python_test_support.hpp"
 #include "runtime_state_fixture.hpp"
+#include "traceback_entry.hpp"
 
 namespace {
 
@@ -89,21 +90,34 @@ TEST_F(TracebackEntries, EntriesFollowTheTracebackItAlreadyHas)
               "[('scripts.git_credential_kestrune.cmd_get', 45), ('<module>', 2)]");
 }
 
-TEST_F(TracebackEntries, EntriesAtOneLineShareOneCodeObject)
+TEST_F(TracebackEntries, EntriesOfOneFunctionAtOneLineShareOneCodeObject)
 {
     PyErr_SetNone(PyExc_OSError);
     runtime::add_traceback_entry(read_token, 27, script);
     keep_exception();
     ASSERT_TRUE(exec("first = exc"));
     PyErr_SetNone(PyExc_OSError);
-    // The line alone is the key: a second name at that line shows the first.
-    runtime::add_traceback_entry(cmd_get, 27, script);
+    runtime::add_traceback_entry(read_token, 27, script);
     keep_exception();
     EXPECT_EQ(shown("exc.__traceback__.tb_frame.f_code is first.__traceback__.tb_frame.f_code"),
               "True");
-    EXPECT_EQ(shown("exc.__traceback__.tb_frame.f_code.co_name"),
-              "'scripts.git_credential_kestrune._read_token'");
     EXPECT_EQ(state.code_cache.count, 1);
+}
+
+TEST_F(TracebackEntries, AnotherFunctionAtACachedLineShowsItsOwnName)
+{
+    PyErr_SetNone(PyExc_OSError);
+    runtime::add_traceback_entry(read_token, 27, script);
+    keep_exception();
+    ASSERT_TRUE(exec("first = exc"));
+    PyErr_SetNone(PyExc_OSError);
+    runtime::add_traceback_entry(cmd_get, 27, script);
+    keep_exception();
+    EXPECT_EQ(shown("exc.__traceback__.tb_frame.f_code.co_name"),
+              "'scripts.git_credential_kestrune.cmd_get'");
+    EXPECT_EQ(shown("first.__traceback__.tb_frame.f_code.co_name"),
+              "'scripts.git_credential_kestrune._read_token'");
+    EXPECT_EQ(state.code_cache.count, 2);
 }
 
 TEST_F(TracebackEntries, LineZeroMakesANewCodeObjectEachTime)
@@ -127,14 +141,14 @@ TEST_F(TracebackEntries, TheFrameCarriesTheEntryLine)
     // only the frame's own line field can make the frame report 77. (The
     // interpreter derives the entry's tb_lineno from the code object, which
     // is why the cache is keyed by line and each code object starts there.)
-    auto code = Owned<>::steal(reinterpret_cast<PyObject*>(PyCode_NewEmpty(script, "elsewhere", 3)));
+    auto code = Owned<>::steal(reinterpret_cast<PyObject*>(PyCode_NewEmpty(script, read_token, 3)));
     ASSERT_TRUE(code);
     runtime::code_cache_insert(77, code.get());
     PyErr_SetNone(PyExc_OSError);
     runtime::add_traceback_entry(read_token, 77, script);
     keep_exception();
     EXPECT_EQ(shown("exc.__traceback__.tb_frame.f_lineno"), "77");
-    EXPECT_EQ(shown("exc.__traceback__.tb_frame.f_code.co_name"), "'elsewhere'");
+    EXPECT_EQ(shown("exc.__traceback__.tb_frame.f_code.co_firstlineno"), "3");
 }
 
 TEST_F(TracebackEntries, WithoutAnExceptionNothingIsAdded)

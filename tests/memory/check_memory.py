@@ -11,6 +11,10 @@ RUN is one of:
     get-failing   standard input closed: the TypeError passes up with its
                   traceback entries, status 1
     store, erase  a request with a password: nothing written, status 0
+    get-no-token  a GitHub request with an empty token in the config file:
+                  nothing written, the launcher's line on standard error
+    erase-rejected  git erasing the configured token: the launcher's line on
+                  standard error
 
 valgrind: the launcher under memcheck with --error-exitcode; any invalid read
 or write or use of uninitialised memory fails the run. Leaks are not counted
@@ -46,6 +50,15 @@ RUNS = {
     "get-failing": (["get"], None, b"", 1),
     "store": (["store"], OFFERED, b"", 0),
     "erase": (["erase"], OFFERED, b"", 0),
+    "get-no-token": (["get"], REQUEST, b"", 0),
+    "erase-rejected": (["erase"], REQUEST[:-1] + b"password=" + TOKEN.encode() + b"\n\n", b"", 0),
+}
+# Runs with another config file than the one holding TOKEN.
+CONFIGS = {"get-no-token": '{"github_token": ""}'}
+# Runs that the launcher explains on standard error: how the line starts.
+STDERR_LINES = {
+    "get-no-token": b"git-credential-kestrune: no token for github.com: github_token is empty (",
+    "erase-rejected": b"git-credential-kestrune: GitHub rejected the token saved in ",
 }
 VALGRIND_ERROR_STATUS = 99
 
@@ -79,7 +92,7 @@ def main():
     with tempfile.TemporaryDirectory(prefix="kestrune-memory-") as home:
         os.mkdir(os.path.join(home, ".kestrune"))
         with open(os.path.join(home, ".kestrune", "config.json"), "w") as f:
-            f.write('{"github_token": "%s"}' % TOKEN)
+            f.write(CONFIGS.get(run, '{"github_token": "%s"}' % TOKEN))
         log_path = os.path.join(home, "checker.log")
         env = {"HOME": home}
 
@@ -128,6 +141,9 @@ def main():
         fail("the token is on standard error", result, log)
     if expected_status == 1 and not result.stderr.startswith(b"Traceback (most recent call last):"):
         fail("no traceback", result, log)
+    if run in STDERR_LINES and not (result.stderr.startswith(STDERR_LINES[run])
+                                    and result.stderr.count(b"\n") == 1):
+        fail("not the launcher's one line on standard error", result, log)
     print(f"{tool} {run}: clean (status {result.returncode})")
 
 

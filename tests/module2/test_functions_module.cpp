@@ -14,6 +14,7 @@
 #include "function_type.hpp"
 #include "owned.hpp"
 #include "runtime_state.hpp"
+#include "shared_type.hpp"
 
 #define KESTRUNE_CAT2(a, b) a##b
 #define KESTRUNE_CAT(a, b) KESTRUNE_CAT2(a, b)
@@ -179,7 +180,8 @@ PyObject* make(PyObject* self, PyObject* args, PyObject* kwargs)
     }
     PyObject* g = globals == Py_None ? PyModule_GetDict(self) : globals;
     return runtime::native_function_new(def, qn.get(), null_module ? nullptr : mod.get(), g,
-                                        code == Py_None ? nullptr : code);
+                                        code == Py_None ? nullptr : code)
+        .release();
 }
 
 PyObject* set_flags(PyObject*, PyObject* args)
@@ -370,13 +372,14 @@ int module_exec(PyObject* module)
     if (!bases) {
         return -1;
     }
-    PyObject* meta = runtime::fetch_shared_type(nullptr, &runtime::common_metatype_spec,
-                                                bases.get());
+    PyObject* meta =
+        runtime::fetch_shared_type(nullptr, &runtime::common_metatype_spec, bases.get()).release();
     if (keep(metatype, meta) < 0) {
         return -1;
     }
     PyObject* type = runtime::fetch_shared_type(reinterpret_cast<PyTypeObject*>(metatype),
-                                                &runtime::function_type_spec, nullptr);
+                                                &runtime::function_type_spec, nullptr)
+                         .release();
     if (keep(rt.function_type, type) < 0) {
         return -1;
     }
@@ -398,8 +401,8 @@ int module_exec(PyObject* module)
         if (!def || !qualname) {
             return -1;
         }
-        auto f = steal(runtime::native_function_new(def, qualname.get(), module_qualname.get(),
-                                                    dict, nullptr));
+        auto f = runtime::native_function_new(def, qualname.get(), module_qualname.get(),
+                                              dict, nullptr);
         if (!f || PyDict_SetItem(dict, qualname.get(), f.get()) < 0) {
             return -1;
         }

@@ -358,6 +358,28 @@ class ReadTokenTest(CommandTestCase):
             self.assertEqual(helper._read_token(), "")
             self.assertIs(sys.exception(), outer)
 
+    def test_handled_exception_of_a_caller_stays_out_of_a_generator(self):
+        # The generator's own handled exception is empty while its caller
+        # handles `outer`; it must be empty again once the caller's except
+        # clause has ended, as it is for plain Python code.
+        self.write_config(None, raw="{")
+
+        def generator():
+            yield helper._read_token()
+            yield sys.exception()
+
+        for config in ("{", None):  # failing and succeeding reads
+            with self.subTest(config=config):
+                if config is None:
+                    self.write_config({"github_token": "t"})
+                steps = generator()
+                try:
+                    raise LookupError("outer")
+                except LookupError as outer:
+                    next(steps)
+                    self.assertIs(sys.exception(), outer)
+                self.assertIsNone(next(steps))
+
     def test_exceptions_outside_exception_pass_through_with_two_entries(self):
         self.write_config({"github_token": "t"})
         saved = helper.json

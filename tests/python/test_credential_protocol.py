@@ -1,9 +1,12 @@
 """The credential protocol as git sees it: requests on standard input, exact
-answer bytes on standard output, exit status 0 and nothing on standard error,
-through the launcher."""
+answer bytes on standard output, exit status 0 and nothing on standard error
+(but the one line that says why a GitHub request got no token), through the
+launcher."""
+import os
 import unittest
 
-from launcher_support import GITHUB_REQUEST, TOKEN, answer, config_path, make_home, run_launcher
+from launcher_support import (GITHUB_REQUEST, NO_TOKEN_LINE, TOKEN, answer, clean_env, config_path,
+                              make_home, no_token_line, run_launcher)
 
 
 class ProtocolCase(unittest.TestCase):
@@ -31,7 +34,7 @@ class DispatchTest(ProtocolCase):
                 self.assertEqual(self.helper(GITHUB_REQUEST, *args), answer(TOKEN))
 
     def test_other_actions_write_nothing(self):
-        for action in ("store", "erase", "GET", "Get", "list", "", "--get"):
+        for action in ("store", "erase", "GET", "Get", "list", "", "-get", "--"):
             with self.subTest(action=action):
                 self.assertEqual(self.helper(GITHUB_REQUEST, action), b"")
 
@@ -111,8 +114,11 @@ class TokenTest(unittest.TestCase):
     def answer_for(self, config=None, raw=None):
         home = make_home(self, config, raw=raw)
         result = run_launcher(["get"], GITHUB_REQUEST, home=home)
-        self.assertEqual(result.stderr, b"")
         self.assertEqual(result.returncode, 0)
+        if result.stdout:
+            self.assertEqual(result.stderr, b"")
+        else:
+            self.assertRegex(result.stderr, NO_TOKEN_LINE)
         return result.stdout
 
     def test_a_token_outside_the_token_rule_is_withheld(self):
@@ -139,6 +145,117 @@ class TokenTest(unittest.TestCase):
                     b'{"github_token": "\xff"}'):
             with self.subTest(raw=raw):
                 self.assertEqual(self.answer_for(raw=raw), b"")
+
+
+class NoTokenReasonTest(unittest.TestCase):
+    """A GitHub `get` that the config file cannot answer gets exactly one line
+    on standard error saying why; nothing else ever does."""
+
+    def run_get(self, home, request=GITHUB_REQUEST, **kwargs):
+        result = run_launcher(["get"], request, home=home, **kwargs)
+        self.assertEqual((result.returncode, result.stdout), (0, b""))
+        self.assertNotIn(TOKEN.encode(), result.stderr)
+        return result.stderr
+
+    def assert_reasons(self, cases):
+        """cases: (label, config, change(home) or None, reason)."""
+        for label, config, change, reason in cases:
+            with self.subTest(label):
+                if isinstance(config, bytes):
+                    home = make_home(self, raw=config)
+                else:
+                    home = make_home(self, config)
+                if change:
+                    change(home)
+                self.assertEqual(self.run_get(home), no_token_line(reason, config_path(home)))
+
+    def test_each_file_owner_and_mode_reason_gives_its_line(self):
+        def chmod(mode, folder=False):
+            def change(home):
+                path = config_path(home)
+                os.chmod(os.path.dirname(path) if folder else path, mode)
+            return change
+
+        def chown_other(home):
+            os.chown(config_path(home), 12345, 12345)
+
+        cases = [
+            ("writable by others", {"github_token": TOKEN}, chmod(0o666), "writable by others"),
+            ("folder writable by others", {"github_token": TOKEN}, chmod(0o777, folder=True),
+             "folder writable by others"),
+        ]
+        if os.geteuid() == 0:
+            cases.append(("another user's file", {"github_token": TOKEN}, chown_other,
+                          "owned by another user"))
+        self.assert_reasons(cases)
+
+    def test_each_reason_gives_its_line(self):
+        def make_directory(home):
+            os.remove(config_path(home))
+            os.mkdir(config_path(home))
+
+        self.assert_reasons([
+            ("missing", None, None, "no such file"),
+            ("a directory", {}, make_directory, "not a regular file"),
+            ("not JSON", b"{github_token: 1}", None, "not valid JSON"),
+            ("not an object", ["github_token"], None, "not a JSON object"),
+            ("no github_token", {"token": TOKEN}, None, "no github_token"),
+            ("empty token", {"github_token": ""}, None, "github_token is empty"),
+            ("not a string", {"github_token": None}, None, "github_token is not a string"),
+            ("line break", {"github_token": TOKEN + "\n"}, None,
+             "github_token is not 1 to 4000 printable ASCII characters"),
+        ])
+
+    def test_a_relative_home_is_named(self):
+        base = make_home(self)
+        stderr = self.run_get(None, env=clean_env(HOME="relative"), cwd=base)
+        self.assertEqual(stderr, no_token_line("not an absolute path",
+                                               "relative/.kestrune/config.json"))
+
+    def test_nothing_for_other_requests_or_an_answer(self):
+        broken = make_home(self, raw=b"{")
+        for request in (b"protocol=https\nhost=example.com\n\n", b"protocol=http\nhost=github.com\n\n",
+                        b"protocol=https\nhost=github.com.evil.example\n\n", b"", b"\n"):
+            with self.subTest(request=request):
+                self.assertEqual(self.run_get(broken, request), b"")
+        result = run_launcher(["get"], GITHUB_REQUEST, home=make_home(self, self.good_config))
+        self.assertEqual((result.stdout, result.stderr), (answer(TOKEN), b""))
+
+    good_config = {"github_token": TOKEN}
+
+
+class RejectedTokenTest(unittest.TestCase):
+    """git erases a password that GitHub rejected; when it is the configured
+    token, the user is told to sign in again."""
+
+    LINE = b"git-credential-kestrune: GitHub rejected the token saved in %s; sign in to Kestrune again\n"
+
+    def erase(self, request, config={"github_token": TOKEN}):
+        home = make_home(self, config)
+        result = run_launcher(["erase"], request, home=home)
+        self.assertEqual((result.returncode, result.stdout), (0, b""))
+        self.assertNotIn(TOKEN.encode(), result.stderr)
+        return result.stderr, config_path(home)
+
+    def test_the_configured_token_gives_the_line(self):
+        for host in (b"github.com", b"gist.github.com", b"github.com:443"):
+            with self.subTest(host=host):
+                request = b"protocol=https\nhost=" + host + b"\nusername=x-access-token\npassword=" \
+                    + TOKEN.encode() + b"\n\n"
+                stderr, path = self.erase(request)
+                self.assertEqual(stderr, self.LINE % path)
+
+    def test_nothing_for_another_password_host_or_config(self):
+        token = TOKEN.encode()
+        for request, config in [
+                (b"protocol=https\nhost=github.com\npassword=other\n\n", {"github_token": TOKEN}),
+                (b"protocol=https\nhost=github.com\n\n", {"github_token": TOKEN}),
+                (b"protocol=https\nhost=example.com\npassword=" + token + b"\n\n", {"github_token": TOKEN}),
+                (b"protocol=http\nhost=github.com\npassword=" + token + b"\n\n", {"github_token": TOKEN}),
+                (b"protocol=https\nhost=github.com\npassword=" + token + b"\n\n", {"token": TOKEN}),
+                (b"", {"github_token": TOKEN})]:
+            with self.subTest(request=request, config=config):
+                self.assertEqual(self.erase(request, config)[0], b"")
 
 
 if __name__ == "__main__":

@@ -9,10 +9,11 @@ built from runtime/. Each of its entry functions returns what it received:
   method_fastcall_keywords  ("method_fastcall_keywords", self, cls, positional, kwnames,
                              kwvalues, nargsf)
 """
+import textwrap
 import types
 import unittest
 
-import support  # noqa: F401  (puts the test modules on sys.path)
+import support  # (puts the test modules on sys.path)
 import _kestrune_test_functions as m
 
 FUNC_STATIC = 1
@@ -290,6 +291,38 @@ class BindingTest(unittest.TestCase):
         self.assertIs(f.__get__(None, int), f)
         obj = Instance()
         self.assertIs(f.__get__(obj, int).__self__, obj)
+
+
+class CallLoopTest(unittest.TestCase):
+    """A call loop through the helper's functions ends in RecursionError on
+    every route, never in a crash; each loop runs in its own interpreter."""
+
+    LOOP = textwrap.dedent("""\
+        import functools, sys
+        import git_credential_kestrune as m
+        loops = {
+            "itself": m.cmd_get,
+            "partial": functools.partial(m.cmd_get),
+            "partial of partial": functools.partial(functools.partial(m.cmd_get)),
+            "bound method": types.MethodType(lambda self: m.cmd_get(), object()),
+            "tp_call": (lambda f: lambda: f.__call__())(m.cmd_get),
+        }
+        for label, target in loops.items():
+            m._parse_input = target
+            try:
+                m.cmd_get()
+            except RecursionError as e:
+                assert str(e).startswith("maximum recursion depth exceeded"), (label, str(e))
+            else:
+                raise AssertionError(label + ": no RecursionError")
+            print(label)
+        """)
+
+    def test_loops_through_wrappers_raise_recursion_error(self):
+        result = support.run_python("import types\n" + self.LOOP)
+        self.assertEqual((result.returncode, result.stderr), (0, ""))
+        self.assertEqual(result.stdout.split("\n"),
+                         ["itself", "partial", "partial of partial", "bound method", "tp_call", ""])
 
 
 if __name__ == "__main__":

@@ -3,9 +3,10 @@ configuration files, environments and command lines that no well-behaved
 caller would hand over.
 
 Whatever it gets, the helper answers exactly or not at all and exits 0,
-except where a failure passes up (then it exits 1 with a traceback). It is
-never killed by a signal, every run has a time limit (so a hang fails the
-test), and the token never appears on standard error.
+except where a failure passes up (then it exits 1 with a traceback). A GitHub
+request that the config file cannot answer gets one line on standard error
+that says why. It is never killed by a signal, every run has a time limit (so
+a hang fails the test), and the token never appears on standard error.
 """
 import json
 import os
@@ -18,8 +19,8 @@ import tempfile
 import unittest
 
 try:
-    from launcher_support import (GITHUB_REQUEST, LAUNCHER, TOKEN, answer, clean_env, config_path,
-                                  make_home, run_launcher)
+    from launcher_support import (GITHUB_REQUEST, LAUNCHER, NO_TOKEN_LINE, TOKEN, answer, clean_env,
+                                  config_path, make_home, run_launcher)
 except ImportError:  # a tree without the launcher: every test below is skipped
     LAUNCHER, GITHUB_REQUEST = "", b""
 
@@ -43,6 +44,18 @@ class HostileCase(unittest.TestCase):
 
     def assertAnswer(self, result, expected):
         self.assertEqual((result.returncode, result.stdout, result.stderr), (0, expected, b""))
+
+    def assertNoToken(self, result):
+        """No answer, and the one line that says why."""
+        self.assertEqual((result.returncode, result.stdout), (0, b""))
+        self.assertRegex(result.stderr, NO_TOKEN_LINE)
+
+    def assertAnswerOrNoToken(self, result, expected):
+        """`expected`, or no answer and the line that says why."""
+        if result.stdout:
+            self.assertAnswer(result, expected)
+        else:
+            self.assertNoToken(result)
 
     def assertTraceback(self, result, last_line):
         self.assertEqual((result.returncode, result.stdout), (1, b""))
@@ -131,7 +144,7 @@ class HostileStdinTest(HostileCase):
 class HostileConfigTest(HostileCase):
     def assertSilent(self, label):
         with self.subTest(label):
-            self.assertAnswer(self.helper(), b"")
+            self.assertNoToken(self.helper())
 
     def write(self, raw):
         with open(config_path(self.home), "wb") as f:
@@ -177,7 +190,7 @@ class HostileConfigTest(HostileCase):
         result = subprocess.run(
             [setpriv, "--bounding-set=-dac_override,-dac_read_search", LAUNCHER, "get"],
             input=GITHUB_REQUEST, env=clean_env(HOME=self.home), capture_output=True, timeout=60)
-        self.assertAnswer(result, b"")
+        self.assertNoToken(result)
 
     def test_not_utf8(self):
         for label, raw in [("invalid byte in the token", b'{"github_token": "ghp_\xff"}'),
@@ -206,7 +219,7 @@ class HostileConfigTest(HostileCase):
             nested = b"[" * depth + b"]" * depth
             self.write(b'{"github_token": ' + nested + b"}")
             with self.subTest(depth=depth):
-                self.assertAnswer(self.helper(), b"")
+                self.assertNoToken(self.helper())
 
     def test_very_large(self):
         padding = b"x" * (32 * 1024 * 1024)
@@ -222,19 +235,17 @@ class HostileEnvironmentTest(HostileCase):
         # The password database names the home directory instead.
         home = pwd.getpwuid(os.getuid()).pw_dir
         result = self.helper(env=clean_env(), cwd=self.home)
-        self.assertEqual((result.returncode, result.stderr), (0, b""))
         if not self.user_config_exists(home):
-            self.assertEqual(result.stdout, b"")
+            self.assertNoToken(result)
 
     def test_home_empty(self):
         # "~/.kestrune/config.json" then stands for "/.kestrune/config.json".
         result = self.helper(env=clean_env(HOME=""), cwd=self.home)
-        self.assertEqual((result.returncode, result.stderr), (0, b""))
         if not self.user_config_exists("/"):
-            self.assertEqual(result.stdout, b"")
+            self.assertNoToken(result)
 
     def test_home_too_long_for_a_path(self):
-        self.assertAnswer(self.helper(env=clean_env(HOME="/" + "h" * 100_000), cwd=self.home), b"")
+        self.assertNoToken(self.helper(env=clean_env(HOME="/" + "h" * 100_000), cwd=self.home))
 
     def test_home_with_trailing_slashes(self):
         self.assertAnswer(self.helper(env=clean_env(HOME=self.home + b"///")), answer(TOKEN))
@@ -292,7 +303,11 @@ class HostileRepositoryTest(HostileCase):
         repo = self.repository(lambda path: None)
         for home in (".", "x", "~", "./x", "x/"):
             with self.subTest(home=home):
-                self.assertAnswer(self.helper(env=clean_env(HOME=home), cwd=repo), b"")
+                result = self.helper(env=clean_env(HOME=home), cwd=repo)
+                self.assertNoToken(result)
+                self.assertTrue(result.stderr.endswith(b": not an absolute path ("
+                                                       + os.fsencode(home).rstrip(b"/")
+                                                       + b"/.kestrune/config.json)\n"))
 
 
 class HostileCommandLineTest(HostileCase):

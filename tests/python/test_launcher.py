@@ -23,7 +23,7 @@ class OptionsTest(unittest.TestCase):
     def setUp(self):
         self.home = make_home(self, {"github_token": TOKEN})
 
-    def test_help_names_the_actions_the_config_file_and_the_git_set_up(self):
+    def test_help_names_the_actions_the_config_file_and_the_options(self):
         outputs = []
         for option in ("--help", "-h"):
             result = run_launcher([option], GITHUB_REQUEST, home=self.home)
@@ -33,8 +33,32 @@ class OptionsTest(unittest.TestCase):
         usage = outputs[0]
         self.assertTrue(usage.startswith(b"usage: git-credential-kestrune [get | store | erase]\n"))
         self.assertIn(b"~/.kestrune/config.json", usage)
-        self.assertIn(b"\n  git config --global credential.https://github.com.helper kestrune\n", usage)
+        for option in (b"--setup", b"--remove", b"--status", b"--json", b"--dry-run", b"--global",
+                       b"--system", b"--local", b"--file PATH"):
+            self.assertIn(b"\n  " + option + b" ", usage)
         self.assertNotIn(TOKEN.encode(), usage)
+
+    def test_unknown_options_and_wrong_combinations_exit_2(self):
+        cases = [
+            (["--bogus"], b"unknown option '--bogus'"),
+            (["--get"], b"unknown option '--get'"),
+            (["--setup", "-x"], b"unknown option '-x'"),
+            (["--setup", "get"], b"unexpected argument 'get'"),
+            (["--setup", "--remove"], b"'--setup' and '--remove' cannot be combined"),
+            (["--dry-run"], b"give one of --setup, --remove and --status"),
+            (["--setup", "--local", "--global"], b"only one of --global, --system, --local and --file can be given"),
+            (["--remove", "--file"], b"--file needs a path"),
+            (["--setup", "--file="], b"--file needs a path"),
+            (["--setup", "--json"], b"'--json' goes with --status"),
+            (["--status", "--global"], b"'--global' goes with --setup or --remove"),
+            (["--status", "--dry-run"], b"'--dry-run' goes with --setup or --remove"),
+        ]
+        for args, message in cases:
+            with self.subTest(args=args):
+                result = run_launcher(args, GITHUB_REQUEST, home=self.home)
+                self.assertEqual((result.returncode, result.stdout), (2, b""))
+                self.assertEqual(result.stderr, b"git-credential-kestrune: " + message + b"\n"
+                                 b"Try 'git-credential-kestrune --help' for more information.\n")
 
     def test_version(self):
         result = run_launcher(["--version"], GITHUB_REQUEST, home=self.home)
@@ -184,6 +208,15 @@ class InstallTest(unittest.TestCase):
         moved = os.path.join(base, "moved")
         os.rename(prefix, moved)
         launcher = os.path.join(moved, "bin", "git-credential-kestrune")
+        manual = os.path.join(moved, "share", "man", "man1", "git-credential-kestrune.1.gz")
+        self.assertTrue(os.path.isfile(manual))
+        if shutil.which("man"):
+            # man, and so `git help credential-kestrune`, finds it from PATH.
+            found = subprocess.run(["man", "-w", "git-credential-kestrune"], capture_output=True,
+                                   env=clean_env(PATH=os.path.join(moved, "bin") + os.pathsep
+                                                 + os.environ["PATH"]), timeout=60)
+            self.assertEqual(found.stdout.strip(), os.fsencode(manual))
+
         home = make_home(self, {"github_token": TOKEN})
         result = run_launcher(["get"], GITHUB_REQUEST, home=home, launcher=launcher)
         self.assertEqual((result.returncode, result.stdout, result.stderr), (0, answer(TOKEN), b""))

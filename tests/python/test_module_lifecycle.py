@@ -127,6 +127,31 @@ class ModuleLifecycleTest(unittest.TestCase):
             assert sys.modules["scripts.git_credential_kestrune"] is failed
             """)
 
+    def test_decompress_result_other_than_bytes_is_a_type_error(self):
+        # A stand-in zlib whose result has the right length but is no bytes
+        # object: the constant table must not read it as one.
+        self.assertRuns("""
+            import types, zlib
+            for label, convert in [("bytearray", bytearray),
+                                   ("str", lambda b: b.decode("latin-1")),
+                                   ("None", lambda b: None),
+                                   ("bytes subclass", type("B", (bytes,), {}))]:
+                fake = types.ModuleType("zlib")
+                fake.decompress = lambda data, convert=convert: convert(zlib.decompress(data))
+                sys.modules["zlib"] = fake
+                try:
+                    import git_credential_kestrune
+                except TypeError as e:
+                    assert str(e).startswith("constant table: zlib.decompress returned "), str(e)
+                else:
+                    raise AssertionError(label + ": imported")
+                finally:
+                    sys.modules["zlib"] = zlib
+                    sys.modules.pop("git_credential_kestrune", None)
+            import git_credential_kestrune as m
+            assert m.CONFIG_PATH.endswith("/.kestrune/config.json")
+            """)
+
     def test_unreachable_zlib_gives_the_exact_import_error(self):
         self.assertRuns("""
             sys.modules["zlib"] = None

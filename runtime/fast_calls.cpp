@@ -1,26 +1,25 @@
 // Calls with a fast path for the common callee kinds: built-in functions and
 // the module's own functions go straight to their native entry, everything
 // else through its vectorcall entry when it has one.
-#include "call.hpp"
+#include "fast_calls.hpp"
 
 #include <cstring>
 
 #include "exception_match.hpp"
 #include "function_type.hpp"
+#include "recursion_guard.hpp"
 #include "runtime_state.hpp"
 
 namespace runtime {
 
 namespace {
 
-constexpr const char recursion_context[] = " while calling a Python object";
-
-PyObject* check_result(PyObject* result)
+Owned<> check_result(PyObject* result)
 {
     if (!result && !PyErr_Occurred()) {
         PyErr_SetString(PyExc_SystemError, "NULL result without error in PyObject_Call");
     }
-    return result;
+    return steal(result);
 }
 
 vectorcallfunc vectorcall_entry(PyObject* callee)
@@ -42,36 +41,26 @@ vectorcallfunc vectorcall_entry(PyObject* callee)
 
 } // namespace
 
-PyObject* call_object(PyObject* callee, PyObject* args, PyObject* kwargs)
+Owned<> call_object(PyObject* callee, PyObject* args, PyObject* kwargs)
 {
     const ternaryfunc call = Py_TYPE(callee)->tp_call;
     if (!call) {
         // Raises the interpreter's "object is not callable".
-        return PyObject_Call(callee, args, kwargs);
+        return steal(PyObject_Call(callee, args, kwargs));
     }
-    if (Py_EnterRecursiveCall(recursion_context)) {
-        return nullptr;
-    }
-    PyObject* result = call(callee, args, kwargs);
-    Py_LeaveRecursiveCall();
-    return check_result(result);
+    return check_result(call_guarded([&] { return call(callee, args, kwargs); }));
 }
 
-PyObject* call_c_entry(PyObject* callee, PyObject* arg)
+Owned<> call_c_entry(PyObject* callee, PyObject* arg)
 {
     // Both kinds of callee begin with PyCFunctionObject.
     auto* function = reinterpret_cast<PyCFunctionObject*>(callee);
     const PyCFunction entry = function->m_ml->ml_meth;
     PyObject* self = (function->m_ml->ml_flags & METH_STATIC) ? nullptr : function->m_self;
-    if (Py_EnterRecursiveCall(recursion_context)) {
-        return nullptr;
-    }
-    PyObject* result = entry(self, arg);
-    Py_LeaveRecursiveCall();
-    return check_result(result);
+    return check_result(call_guarded([&] { return entry(self, arg); }));
 }
 
-PyObject* call_fast(PyObject* callee, PyObject* const* args, std::size_t nargsf)
+Owned<> call_fast(PyObject* callee, PyObject* const* args, std::size_t nargsf)
 {
     const Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
     // A NULL function_type (before the exec step has fetched it) matches no
@@ -88,15 +77,26 @@ PyObject* call_fast(PyObject* callee, PyObject* const* args, std::size_t nargsf)
         }
     }
     if (const vectorcallfunc entry = vectorcall_entry(callee)) {
-        return entry(callee, args, nargsf, nullptr);
+        // Our function objects and the interpreter's built-in functions hold
+        // the guard in their entries, and the interpreter enters a Python
+        // function's frame under it. Any other callee may be a wrapper
+        // (functools.partial, a bound method) that calls on without one, and
+        // a loop through such wrappers must end in RecursionError rather than
+        // overflow the C stack.
+        const PyTypeObject* type = Py_TYPE(callee);
+        if (type == state.function_type || type == &PyFunction_Type ||
+            type == &PyCFunction_Type || type == &PyCMethod_Type) {
+            return check_result(entry(callee, args, nargsf, nullptr));
+        }
+        return check_result(call_guarded([&] { return entry(callee, args, nargsf, nullptr); }));
     }
     if (nargs == 0) {
         return call_object(callee, state.empty_tuple, nullptr);
     }
-    return PyObject_VectorcallDict(callee, args, static_cast<std::size_t>(nargs), nullptr);
+    return steal(PyObject_VectorcallDict(callee, args, static_cast<std::size_t>(nargs), nullptr));
 }
 
-PyObject* call_unbinding(PyObject* callee, PyObject** args, Py_ssize_t nargs)
+Owned<> call_unbinding(PyObject* callee, PyObject** args, Py_ssize_t nargs)
 {
     if (Py_IS_TYPE(callee, &PyMethod_Type)) {
         // The caller keeps the method alive for the call, and a method never
@@ -105,7 +105,8 @@ PyObject* call_unbinding(PyObject* callee, PyObject** args, Py_ssize_t nargs)
         return call_fast(PyMethod_GET_FUNCTION(callee), args, static_cast<std::size_t>(nargs) + 1);
     }
     args[0] = nullptr;
-    return call_fast(callee, args + 1, static_cast<std::size_t>(nargs) | PY_VECTORCALL_ARGUMENTS_OFFSET);
+    return call_fast(callee, args + 1,
+                     static_cast<std::size_t>(nargs) | PY_VECTORCALL_ARGUMENTS_OFFSET);
 }
 
 } // namespace runtime

@@ -1,12 +1,11 @@
 // Calls of function objects: the four vectorcall entries, the
 // type's call slot, the conversion of a keyword dictionary into vectorcall
 // form, and the tuple-and-dictionary call.
-#include <Python.h>
-
-#include <cstddef>
+#include "function_call_slots.hpp"
 
 #include "function_type.hpp"
 #include "owned.hpp"
+#include "recursion_guard.hpp"
 
 namespace runtime {
 
@@ -49,8 +48,14 @@ inline F entry_as(PyMethodDef* ml) noexcept
 
 } // namespace
 
-PyObject* vectorcall_noargs(PyObject* func, PyObject* const* args, std::size_t nargsf,
-                            PyObject* kwnames)
+namespace {
+
+// The METH_NOARGS (`count` 0) and METH_O (`count` 1) entries: no keywords and
+// exactly `count` positional arguments after self, the one argument (or
+// NULL) handed to the definition's entry.
+template <int count>
+PyObject* vectorcall_counted(PyObject* func, PyObject* const* args, std::size_t nargsf,
+                             PyObject* kwnames)
 {
     NativeFunction* op = as_native_function(func);
     Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
@@ -59,30 +64,27 @@ PyObject* vectorcall_noargs(PyObject* func, PyObject* const* args, std::size_t n
         return nullptr;
     }
     PyMethodDef* ml = op->base.func.m_ml;
-    if (nargs != 0) {
-        PyErr_Format(PyExc_TypeError, "%.200s() %s (%zd given)", ml->ml_name, "takes no arguments",
-                     nargs);
+    if (nargs != count) {
+        PyErr_Format(PyExc_TypeError, "%.200s() %s (%zd given)", ml->ml_name,
+                     count == 0 ? "takes no arguments" : "takes exactly one argument", nargs);
         return nullptr;
     }
-    return ml->ml_meth(self, nullptr);
+    PyObject* arg = count == 0 ? nullptr : args[0];
+    return call_guarded([&] { return ml->ml_meth(self, arg); });
+}
+
+} // namespace
+
+PyObject* vectorcall_noargs(PyObject* func, PyObject* const* args, std::size_t nargsf,
+                            PyObject* kwnames)
+{
+    return vectorcall_counted<0>(func, args, nargsf, kwnames);
 }
 
 PyObject* vectorcall_o(PyObject* func, PyObject* const* args, std::size_t nargsf,
                        PyObject* kwnames)
 {
-    NativeFunction* op = as_native_function(func);
-    Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
-    PyObject* self = nullptr;
-    if (!take_self(op, args, nargs, kwnames, true, self)) {
-        return nullptr;
-    }
-    PyMethodDef* ml = op->base.func.m_ml;
-    if (nargs != 1) {
-        PyErr_Format(PyExc_TypeError, "%.200s() %s (%zd given)", ml->ml_name,
-                     "takes exactly one argument", nargs);
-        return nullptr;
-    }
-    return ml->ml_meth(self, args[0]);
+    return vectorcall_counted<1>(func, args, nargsf, kwnames);
 }
 
 PyObject* vectorcall_fastcall_keywords(PyObject* func, PyObject* const* args, std::size_t nargsf,
@@ -94,7 +96,8 @@ PyObject* vectorcall_fastcall_keywords(PyObject* func, PyObject* const* args, st
     if (!take_self(op, args, nargs, kwnames, false, self)) {
         return nullptr;
     }
-    return entry_as<_PyCFunctionFastWithKeywords>(op->base.func.m_ml)(self, args, nargs, kwnames);
+    const auto entry = entry_as<_PyCFunctionFastWithKeywords>(op->base.func.m_ml);
+    return call_guarded([&] { return entry(self, args, nargs, kwnames); });
 }
 
 PyObject* vectorcall_fastcall_keywords_method(PyObject* func, PyObject* const* args,
@@ -106,8 +109,10 @@ PyObject* vectorcall_fastcall_keywords_method(PyObject* func, PyObject* const* a
     if (!take_self(op, args, nargs, kwnames, false, self)) {
         return nullptr;
     }
-    return entry_as<PyCMethod>(op->base.func.m_ml)(self, op->base.mm_class, args,
-                                                   static_cast<std::size_t>(nargs), kwnames);
+    const auto entry = entry_as<PyCMethod>(op->base.func.m_ml);
+    return call_guarded([&] {
+        return entry(self, op->base.mm_class, args, static_cast<std::size_t>(nargs), kwnames);
+    });
 }
 
 PyObject* vectorcall_from_dict(PyObject* func, vectorcallfunc entry, PyObject* const* args,
@@ -161,8 +166,8 @@ PyObject* vectorcall_from_dict(PyObject* func, vectorcallfunc entry, PyObject* c
 
 PyObject* call_with_tuple(PyObject* func, PyObject* self, PyObject* args, PyObject* kwargs)
 {
-    return entry_as<PyCFunctionWithKeywords>(as_native_function(func)->base.func.m_ml)(self, args,
-                                                                                        kwargs);
+    const auto entry = entry_as<PyCFunctionWithKeywords>(as_native_function(func)->base.func.m_ml);
+    return call_guarded([&] { return entry(self, args, kwargs); });
 }
 
 PyObject* native_function_call(PyObject* func, PyObject* args, PyObject* kwargs)
