@@ -2,13 +2,15 @@
 //
 // A bundled launcher (the build option KESTRUNE_BUNDLE) has libpython linked
 // in and carries its runtime in lib/git-credential-kestrune under its install
-// prefix: the extension modules a run loads in lib-dynload, and the
-// pure-Python modules it imports, as compiled code in a zip (stored, so that
-// reading it needs no zlib), when the build found any. sys.path is exactly
-// those two entries, so a run can neither miss a module silently nor pick one
-// up from elsewhere on the machine. A development build keeps the CPython
-// prefix recorded at build time as its fallback, so that it runs from the
-// build tree.
+// prefix, laid out as a CPython prefix that holds only what a run reads from
+// disk: the pure-Python modules that are not frozen into the launcher, as
+// source in lib/python3.12, and the extension modules in its lib-dynload. The runtime is the interpreter's home, so the interpreter
+// computes sys.path and its standard-library folder from it as for any
+// prefix: every entry lies inside the runtime, so a run can neither miss a
+// module silently nor pick one up from elsewhere on the machine, and a package
+// frozen into the launcher finds its other submodules there. A development
+// build keeps the CPython prefix recorded at build time as its fallback, so
+// that it runs from the build tree.
 #include "runtime_location.hpp"
 
 #include <sys/stat.h>
@@ -23,8 +25,7 @@ namespace {
 
 // Relative to the folder that holds the launcher (bin/ when installed).
 constexpr std::string_view runtime_dir = "../lib/git-credential-kestrune";
-constexpr std::string_view stdlib_archive = "python312.zip";
-constexpr std::string_view extension_dir = "lib-dynload";
+constexpr std::string_view extension_dir = "lib/python3.12/lib-dynload";
 
 #if defined(KESTRUNE_DEVELOPMENT_PREFIX)
 constexpr const char development_prefix[] = KESTRUNE_DEVELOPMENT_PREFIX;
@@ -55,43 +56,19 @@ bool is_directory(const std::string& path)
     return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-PyStatus append_path(PyConfig& config, const std::string& path)
-{
-    // The launcher pre-initialises in UTF-8 mode, so this decodes UTF-8 with
-    // surrogate escapes, as the interpreter decodes every other path.
-    wchar_t* wide = Py_DecodeLocale(path.c_str(), nullptr);
-    if (!wide) {
-        return PyStatus_NoMemory();
-    }
-    const PyStatus status = PyWideStringList_Append(&config.module_search_paths, wide);
-    PyMem_RawFree(wide);
-    return status;
-}
-
-PyStatus use_bundled_runtime(PyConfig& config, const std::string& runtime)
-{
-    PyStatus status = PyConfig_SetBytesString(&config, &config.home, runtime.c_str());
-    if (PyStatus_Exception(status)) {
-        return status;
-    }
-    config.module_search_paths_set = 1;
-    status = append_path(config, join(runtime, stdlib_archive));
-    if (PyStatus_Exception(status)) {
-        return status;
-    }
-    return append_path(config, join(runtime, extension_dir));
-}
-
 } // namespace
 
 PyStatus set_runtime_location(PyConfig& config, const char* executable)
 {
-    // The bundled runtime has no lib/python3.12 landmarks to find; its paths
-    // are given, so the search for them would only print warnings.
+    // The bundled runtime has none of the standard library's landmarks (os.py
+    // is frozen), which the interpreter would warn about.
     config.pathconfig_warnings = 0;
     const std::string runtime = bundled_runtime(executable);
     if (!runtime.empty() && is_directory(join(runtime, extension_dir))) {
-        return use_bundled_runtime(config, runtime);
+        // The runtime belongs to the package manager: no bytecode cache is
+        // written beside its sources.
+        config.write_bytecode = 0;
+        return PyConfig_SetBytesString(&config, &config.home, runtime.c_str());
     }
 #if defined(KESTRUNE_DEVELOPMENT_PREFIX)
     config.pathconfig_warnings = 1;

@@ -8,7 +8,7 @@ namespace launcher {
 // Points `config` at the runtime the launcher runs with, given the launcher's
 // own file (empty when it could not be read): the bundled runtime in
 // ../lib/git-credential-kestrune beside the launcher's folder when its
-// lib-dynload folder is there, and otherwise, in a development build only,
+// lib/python3.12/lib-dynload folder is there, and otherwise, in a development build only,
 // the CPython prefix the launcher was built against. A bundled launcher with
 // no runtime beside it returns an exit status after saying so on stderr.
 PyStatus set_runtime_location(PyConfig& config, const char* executable);

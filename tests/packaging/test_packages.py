@@ -131,10 +131,9 @@ class BundledLauncherChecks:
         # What every run loads at the least: the extension modules that the
         # helper imports (the pure-Python ones are frozen into the launcher).
         self.assertLessEqual({"extension zlib", "extension _json"}, modules)
-        self.assertEqual(os.path.exists(os.path.join(runtime, "python312.zip")),
-                         any(line.startswith("source ") for line in modules))
-        for name in os.listdir(os.path.join(runtime, "lib-dynload")):
-            dynamic = subprocess.run(["readelf", "-d", os.path.join(runtime, "lib-dynload", name)],
+        extensions = os.path.join(runtime, "lib", "python3.12", "lib-dynload")
+        for name in os.listdir(extensions):
+            dynamic = subprocess.run(["readelf", "-d", os.path.join(extensions, name)],
                                      capture_output=True, text=True, check=True).stdout
             self.assertNotRegex(dynamic, r"R(UN)?PATH", name)
 
@@ -192,7 +191,7 @@ class TarballTest(BundledLauncherChecks, unittest.TestCase):
         result = run(launcher, ["get"], GITHUB_REQUEST, home, hide_prefix=False)
         self.assertEqual((result.returncode, result.stdout, result.stderr), (
             1, b"", b"git-credential-kestrune: its runtime is missing: "
-            + os.fsencode(self.root) + b"/alone/../lib/git-credential-kestrune/lib-dynload\n"))
+            + os.fsencode(self.root) + b"/alone/../lib/git-credential-kestrune/lib/python3.12/lib-dynload\n"))
         # The options need no interpreter.
         result = run(launcher, ["--version"], b"", home, hide_prefix=False)
         self.assertEqual((result.returncode, result.stdout), (0, VERSION_LINE))
@@ -208,7 +207,8 @@ class DebTest(BundledLauncherChecks, unittest.TestCase):
 
     def test_control_fields_and_lintian(self):
         depends = {d.split(" ")[0] for d in self.field("Depends").split(", ")}
-        self.assertEqual(depends, {"git", "libc6", "zlib1g"})
+        # git runs the helper; the libraries come from dpkg-shlibdeps.
+        self.assertLessEqual({"git", "libc6", "zlib1g"}, depends)
         self.assertEqual((self.field("Package"), self.field("Section")),
                          ("git-credential-kestrune", "vcs"))
         if not shutil.which("lintian"):
