@@ -12,34 +12,6 @@ using runtime::steal;
 
 namespace {
 
-const char* refusal_name(kestrune::ConfigRefusal refusal)
-{
-    using kestrune::ConfigRefusal;
-    switch (refusal) {
-    case ConfigRefusal::none:
-        return "none";
-    case ConfigRefusal::relative_path:
-        return "relative_path";
-    case ConfigRefusal::missing:
-        return "missing";
-    case ConfigRefusal::not_readable:
-        return "not_readable";
-    case ConfigRefusal::not_regular_file:
-        return "not_regular_file";
-    case ConfigRefusal::too_large:
-        return "too_large";
-    case ConfigRefusal::unsafe_owner:
-        return "unsafe_owner";
-    case ConfigRefusal::unsafe_mode:
-        return "unsafe_mode";
-    case ConfigRefusal::unsafe_folder_owner:
-        return "unsafe_folder_owner";
-    case ConfigRefusal::unsafe_folder_mode:
-        return "unsafe_folder_mode";
-    }
-    return "refused";
-}
-
 PyObject* check_config_file(PyObject*, PyObject* path)
 {
     PyObject* encoded = nullptr;
@@ -51,7 +23,7 @@ PyObject* check_config_file(PyObject*, PyObject* path)
     if (refusal == kestrune::ConfigRefusal::none) {
         Py_RETURN_NONE;
     }
-    return Py_BuildValue("(ss)", refusal_name(refusal), kestrune::describe(refusal));
+    return Py_BuildValue("(ss)", kestrune::refusal_name(refusal), kestrune::describe(refusal));
 }
 
 PyObject* token_is_acceptable(PyObject*, PyObject* token)

@@ -8,6 +8,8 @@
 #include <array>
 #include <cerrno>
 #include <climits>
+#include <cstddef>
+#include <iterator>
 #include <cstring>
 
 namespace kestrune {
@@ -89,31 +91,44 @@ ConfigRefusal check_config_file(const char* path)
     return file != ConfigRefusal::none ? file : check_folder(path);
 }
 
+namespace {
+
+// The name and the reason of each refusal, in the order of the enumeration.
+struct RefusalText {
+    const char* name;
+    const char* reason;
+};
+
+constexpr RefusalText refusal_texts[] = {
+    {"none", "acceptable"},
+    {"relative_path", "not an absolute path"},
+    {"missing", "no such file"},
+    {"not_readable", "not readable"},
+    {"not_regular_file", "not a regular file"},
+    {"too_large", "larger than 1 MiB"},
+    {"unsafe_owner", "owned by another user"},
+    {"unsafe_mode", "writable by others"},
+    {"unsafe_folder_owner", "folder owned by another user"},
+    {"unsafe_folder_mode", "folder writable by others"},
+};
+static_assert(std::size(refusal_texts) == static_cast<std::size_t>(ConfigRefusal::unsafe_folder_mode) + 1,
+              "one text per refusal");
+
+const RefusalText& text_of(ConfigRefusal refusal)
+{
+    return refusal_texts[static_cast<std::size_t>(refusal)];
+}
+
+} // namespace
+
 const char* describe(ConfigRefusal refusal)
 {
-    switch (refusal) {
-    case ConfigRefusal::none:
-        return "acceptable";
-    case ConfigRefusal::relative_path:
-        return "not an absolute path";
-    case ConfigRefusal::missing:
-        return "no such file";
-    case ConfigRefusal::not_readable:
-        return "not readable";
-    case ConfigRefusal::not_regular_file:
-        return "not a regular file";
-    case ConfigRefusal::too_large:
-        return "larger than 1 MiB";
-    case ConfigRefusal::unsafe_owner:
-        return "owned by another user";
-    case ConfigRefusal::unsafe_mode:
-        return "writable by others";
-    case ConfigRefusal::unsafe_folder_owner:
-        return "folder owned by another user";
-    case ConfigRefusal::unsafe_folder_mode:
-        return "folder writable by others";
-    }
-    return "unknown reason";
+    return text_of(refusal).reason;
+}
+
+const char* refusal_name(ConfigRefusal refusal)
+{
+    return text_of(refusal).name;
 }
 
 } // namespace kestrune

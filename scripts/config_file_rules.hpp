@@ -45,4 +45,8 @@ ConfigRefusal check_config_file(const char* path);
 // others"; "acceptable" for ConfigRefusal::none.
 const char* describe(ConfigRefusal refusal);
 
+// The enumerator's own name, such as "unsafe_mode", for tools that read the
+// launcher's machine-readable status.
+const char* refusal_name(ConfigRefusal refusal);
+
 } // namespace kestrune
