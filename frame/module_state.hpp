@@ -24,7 +24,7 @@ inline constexpr int code_object_count = 5;
 
 struct ModuleState {
     PyObject* native_runtime_module;  // sys.modules["native_runtime"]
-    PyObject* empty_str;              // format spec of the password text
+    PyObject* empty_str;              // the empty str, made beside the empty tuple and bytes
     PyObject* exit_args;              // (None, None, None): __exit__ after a clean with block
     PyObject* token_get_args;         // ("github_token", "")
     PyObject* host_get_args;          // ("host", "")
