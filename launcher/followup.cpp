@@ -26,18 +26,19 @@ PyObject* main_globals()
 // or, when that is NULL, from sys.stdin.
 Owned<> parse_request(PyObject* globals, PyObject* lines)
 {
-    PyObject* parse_input = PyDict_GetItemString(globals, "_parse_input");
+    // Held for the call, which runs code that could rebind the global.
+    auto parse_input = runtime::borrow(PyDict_GetItemString(globals, "_parse_input"));
     if (!parse_input) {
         return {};
     }
     if (!lines) {
-        return steal(PyObject_CallNoArgs(parse_input));
+        return steal(PyObject_CallNoArgs(parse_input.get()));
     }
     auto saved = runtime::borrow(PySys_GetObject("stdin"));
     if (PySys_SetObject("stdin", lines) < 0) {
         return {};
     }
-    auto data = steal(PyObject_CallNoArgs(parse_input));
+    auto data = steal(PyObject_CallNoArgs(parse_input.get()));
     if (PySys_SetObject("stdin", saved.get()) < 0) {
         return {};
     }
@@ -90,13 +91,14 @@ void Followup::after_run(int exit_status)
     }
     PyObject* globals = due ? main_globals() : nullptr;
     if (globals) {
-        PyObject* config_path = PyDict_GetItemString(globals, "CONFIG_PATH");
+        // Held across the parse, which runs the module's code.
+        auto config_path = runtime::borrow(PyDict_GetItemString(globals, "CONFIG_PATH"));
         auto data = parse_request(globals, action_ == Action::get ? watch_->lines() : nullptr);
         if (config_path && is_github_request(data.get())) {
             if (action_ == Action::get) {
-                call_report("report_no_token", config_path, nullptr);
+                call_report("report_no_token", config_path.get(), nullptr);
             } else if (PyObject* password = PyDict_GetItemString(data.get(), "password")) {
-                call_report("report_rejected_token", config_path, password);
+                call_report("report_rejected_token", config_path.get(), password);
             }
         }
     }
