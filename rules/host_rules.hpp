@@ -11,6 +11,10 @@
 
 namespace kestrune {
 
+// The GitHub host name, lower-case. The module's own copy is in its constant
+// table, which a test holds equal to this one.
+inline constexpr std::string_view github_host = "github.com";
+
 // Whether `host` names the host `github` (lower-case ASCII) or a subdomain of
 // it. An optional port (":" and 1 to 5 ASCII digits, value 1 to 65535) and
 // then one optional trailing dot are removed first; what remains must equal

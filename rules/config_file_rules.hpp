@@ -3,7 +3,7 @@
 // that repository, or another user of the machine, may try to supply the file
 // or make reading it hang; a file that breaks any rule is not read at all.
 //
-// Plain C++ with no Python objects, so that the launcher can report the same
+// Plain C++ with no Python objects, so that the launcher reports the same
 // checks that the module applies.
 #pragma once
 
@@ -24,6 +24,11 @@ enum class ConfigRefusal {
     unsafe_folder_owner,    // its folder belongs to neither this user nor root
     unsafe_folder_mode,     // its folder is writable by others (o+w), sticky or not
 };
+
+// Where the configuration file is, before the home directory is expanded
+// (os.path.expanduser). The module's own copy is in its constant table, which
+// a test holds equal to this one.
+inline constexpr char config_path_template[] = "~/.kestrune/config.json";
 
 // The largest configuration file that is read: 1 MiB.
 inline constexpr std::int64_t config_file_max_size = std::int64_t{1} << 20;
