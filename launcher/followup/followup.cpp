@@ -1,12 +1,13 @@
-#include "followup.hpp"
+#include "followup/followup.hpp"
 
 #include <unistd.h>
 
 #include <string_view>
 
-#include "launcher_modules.hpp"
+#include "module_state.hpp"
 #include "owned.hpp"
 #include "request_rules.hpp"
+#include "tools/embedded_modules.hpp"
 
 namespace launcher {
 
@@ -45,15 +46,17 @@ Owned<> parse_request(PyObject* globals, PyObject* lines)
     return data;
 }
 
-// Whether `data` is a request the helper answers: GitHub over HTTPS.
+// Whether `data` is a request the helper answers: GitHub over HTTPS, judged
+// with the module's own GitHub host name. The module has run, so its
+// constants are there.
 bool is_github_request(PyObject* data)
 {
     if (!data || !PyDict_Check(data)) {
         return false;
     }
-    auto github = steal(PyUnicode_FromString("github.com"));
+    PyObject* github = kestrune::constant(kestrune::str_github_host);
     PyObject* host = PyDict_GetItemString(data, "host");
-    return github && host && kestrune::host_is_github(host, github.get()) &&
+    return github && host && kestrune::host_is_github(host, github) &&
            kestrune::protocol_allows_token(data) == 1;
 }
 

@@ -14,7 +14,7 @@
 
 #include <optional>
 
-#include "request_watch.hpp"
+#include "followup/request_watch.hpp"
 
 namespace launcher {
 

@@ -1,6 +1,7 @@
 // Watching a `get` run from outside the module: which request lines it read
 // and whether it answered. The module is not told: it reads sys.stdin and
-// prints to sys.stdout as always, and both hand everything on unchanged.
+// prints to sys.stdout as always, through a LineRecorder and a WriteWatch
+// that hand everything on unchanged.
 #pragma once
 
 #include <Python.h>

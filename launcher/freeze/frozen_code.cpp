@@ -6,7 +6,7 @@
 // the code object is made they are dropped from the process: they no longer
 // count towards its resident size, and a second read (an import after the
 // module was removed from sys.modules) faults them back in from the file.
-#include "frozen_code.hpp"
+#include "freeze/frozen_code.hpp"
 
 #include <marshal.h>
 #include <sys/mman.h>

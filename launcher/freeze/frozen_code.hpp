@@ -1,5 +1,5 @@
 // The loader of the launcher's larger frozen modules, named by the generated
-// table (launcher/freeze_modules.py) as their `get_code` entry.
+// table (launcher/freeze/freeze_modules.py) as their `get_code` entry.
 #pragma once
 
 #include <Python.h>

@@ -1,6 +1,7 @@
-#include "finish_run.hpp"
+#include "process/finish_run.hpp"
 
 #include <Python.h>
+#include <unistd.h>
 
 #include "owned.hpp"
 
@@ -67,6 +68,13 @@ int finish_run(int exit_status)
     const int stdout_status = flush_stream("stdout", true);
     const int stderr_status = flush_stream("stderr", false);
     return stdout_status < 0 || stderr_status < 0 ? 120 : exit_status;
+}
+
+int exit_by_sigint()
+{
+    std::signal(SIGINT, SIG_DFL);
+    kill(getpid(), SIGINT);
+    return interrupted_status;
 }
 
 } // namespace launcher

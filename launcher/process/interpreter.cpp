@@ -5,7 +5,7 @@
 // variables, no site or user site-packages, no current directory on sys.path,
 // and the standard library taken from the runtime that set_runtime_location
 // names rather than searched for.
-#include "interpreter.hpp"
+#include "process/interpreter.hpp"
 
 #include <unistd.h>
 
@@ -13,12 +13,12 @@
 #include <climits>
 #include <cstddef>
 
-#include "prefault.hpp"
-#include "runtime_location.hpp"
+#include "process/prefault.hpp"
+#include "process/runtime_location.hpp"
 
 #if defined(KESTRUNE_FROZEN_MODULES)
 // The pure-Python standard-library modules that a run imports, compiled into
-// the launcher at build time (launcher/freeze_modules.py). The frozen importer
+// the launcher at build time (launcher/freeze/freeze_modules.py). The frozen importer
 // comes before the path finder, so they are never read from disk; the
 // standard library's own files are still the source that tracebacks show.
 extern "C" const _frozen kestrune_frozen_modules[];

@@ -5,12 +5,12 @@
 // spec named "__main__", stored in sys.modules["__main__"], and then executed.
 // The definition comes straight from the entry point linked into the
 // launcher, so no file is searched for and nothing is loaded at run time.
-#include "main_module.hpp"
+#include "process/main_module.hpp"
 
 #include <Python.h>
 
-#include "interrupted_exit.hpp"
 #include "owned.hpp"
+#include "process/finish_run.hpp"
 
 PyMODINIT_FUNC PyInit_git_credential_kestrune();
 

@@ -3,7 +3,7 @@
 // A run of the launcher writes to most of two object arenas of 1 MiB. Each
 // first write to a page costs a fault, 10 to 18 us in a virtual machine;
 // asking the kernel to map a whole arena at once costs one system call.
-#include "prefault.hpp"
+#include "process/prefault.hpp"
 
 #include <Python.h>
 #include <sys/mman.h>

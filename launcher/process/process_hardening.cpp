@@ -1,4 +1,4 @@
-#include "process_hardening.hpp"
+#include "process/process_hardening.hpp"
 
 #include <sys/prctl.h>
 #include <unistd.h>

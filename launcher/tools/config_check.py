@@ -13,8 +13,6 @@ import sys
 import _kestrune_rules
 
 PROGRAM = "git-credential-kestrune"
-CONFIG_TEMPLATE = "~/.kestrune/config.json"
-MAX_CONFIG_BYTES = 1024 * 1024
 
 # Prefixes of GitHub's tokens, longest first, and what each names.
 TOKEN_KINDS = (
@@ -33,7 +31,7 @@ MASK_MIN_HIDDEN = 8
 
 def config_path():
     """The config file's path, as the helper computes it."""
-    return os.path.expanduser(CONFIG_TEMPLATE)
+    return os.path.expanduser(_kestrune_rules.CONFIG_PATH_TEMPLATE)
 
 
 class Finding:
@@ -58,7 +56,7 @@ def read_config(path):
         return Finding(path, *refusal)
     try:
         with open(path, "rb") as f:
-            raw = f.read(MAX_CONFIG_BYTES + 1)
+            raw = f.read(_kestrune_rules.CONFIG_FILE_MAX_SIZE + 1)
         config = json.loads(raw.decode("utf-8"))
     except OSError:
         return Finding(path, "not_readable", "not readable")
@@ -74,8 +72,8 @@ def read_config(path):
     if not token:
         return Finding(path, "empty_token", "github_token is empty")
     if not _kestrune_rules.token_is_acceptable(token):
-        return Finding(path, "token_refused",
-                       "github_token is not 1 to 4000 printable ASCII characters")
+        return Finding(path, "token_refused", "github_token is not 1 to %d printable ASCII characters"
+                       % _kestrune_rules.TOKEN_MAX_LENGTH)
     return Finding(path, token=token)
 
 

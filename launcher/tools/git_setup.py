@@ -6,20 +6,16 @@ launcher's absolute path, which git then runs directly.
 """
 import os
 import shlex
-import shutil
-import subprocess
 import sys
 
 import _kestrune_config_check as config_check
+import _kestrune_git_command as git_command
+import _kestrune_rules
 
 PROGRAM = config_check.PROGRAM
-URL_PATTERNS = ("https://github.com", "https://*.github.com")
+URL_PATTERNS = ("https://" + _kestrune_rules.GITHUB_HOST, "https://*." + _kestrune_rules.GITHUB_HOST)
 # Characters a path may hold and still need no quoting in a shell word.
 SHELL_SAFE = frozenset("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789/._-+,:@")
-
-
-class GitError(Exception):
-    pass
 
 
 def helper_key(url):
@@ -48,34 +44,14 @@ def launcher_path():
     return os.path.realpath(sys.executable)
 
 
-def find_git():
-    """The git on PATH; only absolute PATH entries count, so that a `git` in
-    the working directory (a repository's own) is never run."""
-    path = os.pathsep.join(d for d in os.environ.get("PATH", "").split(os.pathsep) if os.path.isabs(d))
-    git = shutil.which("git", path=path)
-    if git is None:
-        raise GitError("git is not on PATH; install git (Debian: apt-get install git) "
-                       "or add its folder to PATH")
-    return git
-
-
 def scope_arguments(scope, file):
     return [scope, file] if scope == "--file" else [scope]
 
 
-def run_git(git, args):
-    """Runs git with `args`; (exit status, stdout bytes). Fails on a status
-    other than 0 or 1 (1 is git config's "no such key")."""
-    done = subprocess.run([git, *args], stdin=subprocess.DEVNULL, capture_output=True)
-    if done.returncode not in (0, 1):
-        message = done.stderr.decode("utf-8", "replace").strip() or "exit status %d" % done.returncode
-        raise GitError("git %s failed: %s" % (" ".join(args), message))
-    return done.returncode, done.stdout
-
-
 def helper_values(git, scope_args, key):
-    """The values of `key` in the scope's file, in order, as str."""
-    status, out = run_git(git, ["config", *scope_args, "-z", "--get-all", key])
+    """The values of `key` in the scope's file, in order, as str. (git
+    config's exit status 1 means "no such key".)"""
+    status, out = git_command.run_git(git, ["config", *scope_args, "-z", "--get-all", key], allowed=(0, 1))
     if status != 0:
         return []
     return [os.fsdecode(v) for v in out.split(b"\0")[:-1]]
@@ -90,10 +66,7 @@ def run_commands(git, commands, dry_run):
         if dry_run:
             print(command_text(args))
         else:
-            done = subprocess.run([git, *args], stdin=subprocess.DEVNULL, capture_output=True)
-            if done.returncode != 0:
-                raise GitError("%s failed: %s" % (command_text(args),
-                                                  done.stderr.decode("utf-8", "replace").strip()))
+            git_command.run_git(git, args)
 
 
 def scope_name(scope, file):
@@ -139,13 +112,13 @@ def warn_about_config():
               % (PROGRAM, finding.reason, finding.path), file=sys.stderr)
 
 
-def setup(scope, file, dry_run, json_output):
+def setup(scope, file, dry_run):
     try:
-        git = find_git()
+        git = git_command.find_git()
         scope_args = scope_arguments(scope, file)
         commands = setup_commands(git, scope_args, helper_value(launcher_path()))
         run_commands(git, commands, dry_run)
-    except GitError as e:
+    except git_command.GitError as e:
         print("%s: %s" % (PROGRAM, e), file=sys.stderr)
         return 1
     if not dry_run:
@@ -156,13 +129,13 @@ def setup(scope, file, dry_run, json_output):
     return 0
 
 
-def remove(scope, file, dry_run, json_output):
+def remove(scope, file, dry_run):
     try:
-        git = find_git()
+        git = git_command.find_git()
         scope_args = scope_arguments(scope, file)
         commands, notes = remove_commands(git, scope_args, helper_value(launcher_path()))
         run_commands(git, commands, dry_run)
-    except GitError as e:
+    except git_command.GitError as e:
         print("%s: %s" % (PROGRAM, e), file=sys.stderr)
         return 1
     for note in notes:

@@ -10,16 +10,16 @@ import os
 import pwd
 import shlex
 import stat
-import subprocess
-import sys
 import urllib.parse
 
 import _kestrune_config_check as config_check
+import _kestrune_git_command as git_command
 import _kestrune_git_setup as git_setup
+import _kestrune_rules
 
 PROGRAM = config_check.PROGRAM
-GITHUB_URL = "https://github.com"
-SUBDOMAIN_URL = "https://gist.github.com"
+GITHUB_URL = "https://" + _kestrune_rules.GITHUB_HOST
+SUBDOMAIN_URL = "https://gist." + _kestrune_rules.GITHUB_HOST
 SETUP_FIX = PROGRAM + " --setup"
 DEFAULT_PORTS = {"https": 443, "http": 80}
 
@@ -98,11 +98,9 @@ def config_checks(path):
 def git_output(git, args):
     """git's standard output, or None when it failed or found nothing."""
     try:
-        done = subprocess.run([git, *args], stdin=subprocess.DEVNULL, capture_output=True,
-                              timeout=60)
-    except (OSError, subprocess.SubprocessError):
+        return git_command.run_git(git, args)[1]
+    except git_command.GitError:
         return None
-    return done.stdout if done.returncode == 0 else None
 
 
 def config_entries(git, pattern):
@@ -226,7 +224,7 @@ def stored_credentials_check():
                 host = urllib.parse.urlsplit(line.strip()).hostname or ""
             except ValueError:
                 continue
-            if host == "github.com" or host.endswith(".github.com"):
+            if _kestrune_rules.host_is_github(host):
                 found.append((path, host))
     if not found:
         return Check("stored credentials", True, "no github.com entries in ~/.git-credentials")
@@ -279,8 +277,8 @@ def git_checks():
     """The checks that need git; and whether this helper answers first for
     https://github.com."""
     try:
-        git = git_setup.find_git()
-    except git_setup.GitError as e:
+        git = git_command.find_git()
+    except git_command.GitError as e:
         return [Check("git", False, "not found on PATH", str(e).partition("; ")[2])], False
     version = os.fsdecode(git_output(git, ["--version"]) or b"").strip() or "unknown version"
     checks = [Check("git", True, "%s (%s)" % (version, git), version=version, path=git)]
@@ -295,7 +293,7 @@ def git_checks():
     return checks, answers
 
 
-def status(scope, file, dry_run, json_output):
+def status(json_output):
     path = config_check.config_path()
     checks, token_ok = config_checks(path)
     more, answers = git_checks()

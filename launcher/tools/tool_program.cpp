@@ -1,12 +1,14 @@
-#include "tool_program.hpp"
+#include "tools/tool_program.hpp"
 
 #include <Python.h>
 
-#include "finish_run.hpp"
-#include "interpreter.hpp"
-#include "launcher_modules.hpp"
+#include <utility>
+
 #include "owned.hpp"
-#include "process_hardening.hpp"
+#include "process/finish_run.hpp"
+#include "process/interpreter.hpp"
+#include "process/process_hardening.hpp"
+#include "tools/embedded_modules.hpp"
 
 namespace launcher {
 
@@ -38,16 +40,25 @@ Owned<> string_view_object(std::string_view text)
     return steal(PyUnicode_DecodeFSDefaultAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
 }
 
-// The options as the tool functions take them, keyword arguments.
+// The options as the tool's function takes them, keyword arguments: the
+// config file to edit and --dry-run for --setup and --remove, --json for
+// --status.
 Owned<> keyword_arguments(const ToolOptions& options)
 {
     auto kwargs = steal(PyDict_New());
+    if (!kwargs) {
+        return {};
+    }
+    if (options.tool == Tool::status) {
+        return PyDict_SetItemString(kwargs.get(), "json_output", options.json ? Py_True : Py_False) < 0
+                   ? Owned<>()
+                   : std::move(kwargs);
+    }
     auto scope = string_view_object(options.scope);
     auto file = string_view_object(options.file);
-    if (!kwargs || !scope || !file || PyDict_SetItemString(kwargs.get(), "scope", scope.get()) < 0 ||
+    if (!scope || !file || PyDict_SetItemString(kwargs.get(), "scope", scope.get()) < 0 ||
         PyDict_SetItemString(kwargs.get(), "file", file.get()) < 0 ||
-        PyDict_SetItemString(kwargs.get(), "dry_run", options.dry_run ? Py_True : Py_False) < 0 ||
-        PyDict_SetItemString(kwargs.get(), "json_output", options.json ? Py_True : Py_False) < 0) {
+        PyDict_SetItemString(kwargs.get(), "dry_run", options.dry_run ? Py_True : Py_False) < 0) {
         return {};
     }
     return kwargs;
