@@ -108,9 +108,29 @@ PyStatus configure(PyConfig& config, int argc, char** argv)
     return set_executable_and_runtime(config);
 }
 
+// Runs the main phase of the initialisation (sys.path, the codecs, the
+// standard streams, the signal handlers) with the collector already off.
+// Initialised with `_init_main` cleared, the interpreter stops after its core
+// phase: it exists, with its builtins, sys and the import system's frozen
+// bootstrap, but has run none of the main phase, where the start-up's
+// collections happen. Both names are CPython's provisional multi-phase
+// initialisation (PEP 587), which the build checks for
+// (KESTRUNE_HAVE_CORE_INIT); a CPython that ran the main phase anyway only
+// gets the collector disabled after it, as without the check.
+PyStatus finish_initialisation_without_collector()
+{
+    PyGC_Disable();
+#if defined(KESTRUNE_HAVE_CORE_INIT)
+    if (!Py_IsInitialized()) {
+        return _Py_InitializeMain();
+    }
+#endif
+    return PyStatus_Ok();
+}
+
 } // namespace
 
-PyStatus start_interpreter(int argc, char** argv)
+PyStatus start_interpreter(int argc, char** argv, Collector collector)
 {
 #if defined(KESTRUNE_FROZEN_MODULES)
     PyImport_FrozenModules = kestrune_frozen_modules;
@@ -122,10 +142,18 @@ PyStatus start_interpreter(int argc, char** argv)
     prefault_object_arenas();
     PyConfig config;
     status = configure(config, argc, argv);
+#if defined(KESTRUNE_HAVE_CORE_INIT)
+    if (collector == Collector::off) {
+        config._init_main = 0;
+    }
+#endif
     if (!PyStatus_Exception(status)) {
         status = Py_InitializeFromConfig(&config);
     }
     PyConfig_Clear(&config);
+    if (!PyStatus_Exception(status) && collector == Collector::off) {
+        status = finish_initialisation_without_collector();
+    }
     return status;
 }
 
