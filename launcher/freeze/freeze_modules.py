@@ -13,9 +13,12 @@ The table is not written by hand: this script runs the built module in a
 fresh python3.12 as a launcher run would (the interpreter's start-up, the
 module's import, a `get` request answered from a configuration file) and
 freezes every module that run imported from a source file of the standard
-library. Each is compiled from its source with its real path as file name, so
-tracebacks and `inspect` still find the source. Modules that the interpreter
-already serves frozen, built-in or from extension files are left as they are.
+library. Each is compiled from its source with the file name that CPython
+gives its own frozen modules, "<frozen NAME>": a traceback shows the line
+number and no source line, and opens no file for it, so no file on the
+machine that runs the launcher (nor the build machine's path) can supply
+the text it shows. Modules that the interpreter already serves frozen,
+built-in or from extension files are left as they are.
 
 The output is C: one byte string of marshalled code per module, and the
 table `kestrune_frozen_modules`, ended by an entry of nulls. The code of a
@@ -126,7 +129,7 @@ def write_table(modules, output):
     for index, (name, package, origin) in enumerate(modules):
         with open(origin, "rb") as f:
             source = f.read()
-        code = compile(source, origin, "exec", dont_inherit=True, optimize=0)
+        code = compile(source, "<frozen %s>" % name, "exec", dont_inherit=True, optimize=0)
         data = marshal.dumps(code)
         released = len(data) >= RELEASED_SIZE
         parts.append("/* %s */\nstatic const unsigned char module_%d[%d]%s =\n%s;\n"
