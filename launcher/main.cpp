@@ -27,8 +27,8 @@ int main(int argc, char** argv)
     // A run answers one request in a few milliseconds and makes no reference
     // cycle that needs collecting before the process ends; the collections
     // that the start-up and the imports alone would trigger take about 5% of
-    // it.
-    const PyStatus status = launcher::start_interpreter(argc, argv, launcher::Collector::off);
+    // it (process/interpreter.hpp).
+    const PyStatus status = launcher::start_interpreter(argc, argv, launcher::StartFor::credential_action);
     if (PyStatus_Exception(status)) {
         Py_ExitStatusException(status);
     }

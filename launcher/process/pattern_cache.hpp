@@ -1,0 +1,12 @@
+// Seeding re's pattern cache with the regular expressions a run compiles.
+#pragma once
+
+namespace launcher {
+
+// Imports re and puts in its cache, compiled from the build's table, the
+// patterns that a run compiles, so that re.compile finds them there instead
+// of parsing them. Never fails: whatever cannot be seeded is compiled as
+// usual when the run asks for it. Needs the interpreter.
+void seed_pattern_cache();
+
+} // namespace launcher
