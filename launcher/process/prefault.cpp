@@ -27,6 +27,12 @@ namespace {
 // the second, which is what the block holds.
 constexpr std::size_t first_arenas_size = std::size_t{2} << 20;
 
+// The interpreter takes from the arena allocator both its object arenas
+// (1 MiB, or 256 KiB in a build without pymalloc's radix tree) and the
+// chunks of its frame stack (16 KiB and up). Only the arenas come from the
+// block: a chunk there would leave too little room for the second arena.
+constexpr std::size_t smallest_arena = std::size_t{256} << 10;
+
 // What remains of the block: [next, end). It is mapped at the first arena's
 // request (an interpreter whose objects come from malloc asks for none);
 // arenas are handed out from its start and never handed out twice.
@@ -63,7 +69,8 @@ char* map_first_arenas()
     return static_cast<char*>(block);
 }
 
-// An arena from the block while it lasts, then a whole arena mapped at once.
+// An object arena from the block while it lasts; then, and for anything
+// else, a whole allocation mapped at once.
 // What this makes resident beyond what the run writes is the unused tail of
 // the last arena, about 200 KiB (the peak resident size is measured as bench
 // P5).
@@ -76,7 +83,7 @@ void* arena_alloc(void*, std::size_t size)
             first_arenas.end = block + first_arenas_size;
         }
     }
-    if (size <= static_cast<std::size_t>(first_arenas.end - first_arenas.next)) {
+    if (size >= smallest_arena && size <= static_cast<std::size_t>(first_arenas.end - first_arenas.next)) {
         void* arena = first_arenas.next;
         first_arenas.next += size;
         return arena;
