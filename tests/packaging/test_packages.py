@@ -29,10 +29,14 @@ SOURCE_DIR = os.environ.get("KESTRUNE_SOURCE_DIR", "")
 PYTHON = os.environ.get("KESTRUNE_PYTHON", sys.executable)
 PACKAGE_BUILD_DIR = os.environ.get("KESTRUNE_PACKAGE_BUILD_DIR", "")
 DEVELOPMENT_LAUNCHER = os.environ.get("KESTRUNE_LAUNCHER", "")
-CPYTHON_PREFIX = os.path.realpath(
-    subprocess.run([PYTHON, "-I", "-S", "-c", "import sys; print(sys.base_prefix)"],
-                   capture_output=True, text=True, check=True).stdout.strip())
-VERSION_LINE = b"git-credential-kestrune 1.0.0\n"
+_PREFIX, _VERSION = subprocess.run(
+    [PYTHON, "-I", "-S", "-c", "import sys; print(sys.base_prefix); "
+     "print(sys.version.split()[0])"],
+    capture_output=True, text=True, check=True).stdout.splitlines()
+CPYTHON_PREFIX = os.path.realpath(_PREFIX)
+# What --version prints from a bundled launcher: the CPython linked in is the
+# one it was built from.
+VERSION_OUTPUT = b"git-credential-kestrune 1.0.0\nCPython %s, bundled runtime\n" % _VERSION.encode()
 
 # (arguments, stdin or None for a closed stdin, expected exit status or None
 # for the development launcher's, stdout or None to leave it unchecked): one
@@ -46,7 +50,7 @@ RUNS = [
     (["store"], GITHUB_REQUEST + b"username=u\npassword=p\n\n", 0, b""),
     (["erase"], GITHUB_REQUEST, 0, b""),
     (["get"], None, 1, b""),
-    (["--version"], b"", 0, VERSION_LINE),
+    (["--version"], b"", 0, VERSION_OUTPUT),
     (["--help"], b"", 0, None),
     (["--status"], b"", None, None),
     (["--setup", "--dry-run"], b"", None, None),
@@ -211,7 +215,7 @@ class TarballTest(BundledLauncherChecks, unittest.TestCase):
             + os.fsencode(self.root) + b"/alone/../lib/git-credential-kestrune/lib/python3.12/lib-dynload\n"))
         # The options need no interpreter.
         result = run(launcher, ["--version"], b"", home, hide_prefix=False)
-        self.assertEqual((result.returncode, result.stdout), (0, VERSION_LINE))
+        self.assertEqual((result.returncode, result.stdout), (0, VERSION_OUTPUT))
 
 
 class DebTest(BundledLauncherChecks, unittest.TestCase):

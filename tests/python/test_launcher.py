@@ -8,6 +8,7 @@ import shutil
 import signal
 import struct
 import subprocess
+import sys
 import sysconfig
 import tempfile
 import termios
@@ -60,10 +61,13 @@ class OptionsTest(unittest.TestCase):
                 self.assertEqual(result.stderr, b"git-credential-kestrune: " + message + b"\n"
                                  b"Try 'git-credential-kestrune --help' for more information.\n")
 
-    def test_version(self):
+    def test_version_names_the_cpython_and_its_runtime(self):
+        # The tests run under the CPython the launcher was built against.
         result = run_launcher(["--version"], GITHUB_REQUEST, home=self.home)
         self.assertEqual((result.returncode, result.stderr), (0, b""))
-        self.assertRegex(result.stdout, rb"\Agit-credential-kestrune \d+\.\d+\.\d+\n\Z")
+        self.assertRegex(result.stdout, rb"\Agit-credential-kestrune \d+\.\d+\.\d+\n")
+        self.assertEqual(result.stdout.split(b"\n", 1)[1], b"CPython %s, the build machine's runtime (%s)\n"
+                         % (sys.version.split()[0].encode(), os.fsencode(sys.base_prefix)))
 
     def test_options_after_the_action_are_not_the_launchers(self):
         result = run_launcher(["get", "--help"], GITHUB_REQUEST, home=self.home)
