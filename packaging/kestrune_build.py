@@ -43,6 +43,9 @@ import zipfile
 DIST = "git_credential_kestrune"
 SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 SITE_DIR = "lib/python3.12/site-packages"
+# The licence file, in the source folder and, as licenses/LICENSE, in the
+# wheel's dist-info folder.
+LICENCE_FILE = "LICENSE"
 
 # 1 January 1980, the earliest time a zip entry can carry: the same sources
 # give the same wheel.
@@ -81,13 +84,14 @@ def _metadata(version):
             "Version: %s\n"
             "Summary: %s\n"
             "License: %s\n"
-            "License-File: LICENSE\n"
+            "License-File: %s\n"
             "Requires-Python: %s\n" % (project["name"], version, project["description"],
-                                       project["license"], project["requires-python"]))
+                                       project["license"], LICENCE_FILE,
+                                       project["requires-python"]))
 
 
 def _licence():
-    with open(os.path.join(SOURCE_DIR, "LICENSE"), "rb") as f:
+    with open(os.path.join(SOURCE_DIR, LICENCE_FILE), "rb") as f:
         return f.read()
 
 
@@ -160,7 +164,7 @@ def prepare_metadata_for_build_wheel(metadata_directory, config_settings=None):
     with open(os.path.join(metadata_directory, dist_info, "METADATA"), "w",
               encoding="utf-8") as f:
         f.write(_metadata(version))
-    with open(os.path.join(metadata_directory, dist_info, "licenses", "LICENSE"), "wb") as f:
+    with open(os.path.join(metadata_directory, dist_info, "licenses", LICENCE_FILE), "wb") as f:
         f.write(_licence())
     return dist_info
 
@@ -184,7 +188,7 @@ def build_wheel(wheel_directory, config_settings=None, metadata_directory=None):
                     files.append((_wheel_path(relative, data_dir), f.read(),
                                   os.access(path, os.X_OK)))
         files.append((dist_info + "/METADATA", _metadata(version).encode(), False))
-        files.append((dist_info + "/licenses/LICENSE", _licence(), False))
+        files.append((dist_info + "/licenses/" + LICENCE_FILE, _licence(), False))
         files.append((dist_info + "/WHEEL",
                       ("Wheel-Version: 1.0\nGenerator: kestrune_build\n"
                        "Root-Is-Purelib: false\nTag: %s\n" % tag).encode(), False))
@@ -214,8 +218,8 @@ def _sdist_files():
     files = []
     for folder, dirs, names in os.walk(SOURCE_DIR):
         relative = os.path.relpath(folder, SOURCE_DIR)
-        skip_top = SDIST_SKIP_TOP if relative == "." else SDIST_SKIP
-        dirs[:] = [d for d in dirs if not skip_top.match(d) and not SDIST_SKIP.match(d)]
+        dirs[:] = [d for d in dirs if not SDIST_SKIP.match(d)
+                   and not (relative == "." and SDIST_SKIP_TOP.match(d))]
         files.extend(os.path.normpath(os.path.join(relative, name)) for name in names
                      if not SDIST_SKIP.match(name))
     return sorted(files)

@@ -1,7 +1,8 @@
-// The launcher's own command line. --help and --version are answered with
-// no interpreter, so asking for them costs nothing and reads no file; --setup, --remove and --status are parsed here and run by the tool
-// programs (tools/tool_program.cpp). No std::string here: the launcher links
-// no more of the C++ runtime than it must load at every start.
+// The launcher's own command line. --help and --version are answered with no
+// interpreter, so asking for them costs nothing and reads no file; --setup,
+// --remove and --status are parsed here and run by the tool programs
+// (tools/tool_program.cpp). No std::string here: the launcher links no more
+// of the C++ runtime than it must load at every start.
 #include "tools/command_line.hpp"
 
 #include <Python.h>
