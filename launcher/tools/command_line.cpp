@@ -7,6 +7,7 @@
 
 #include <Python.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 
@@ -76,7 +77,8 @@ int length(std::string_view text)
 int write_version()
 {
     const std::string_view cpython = Py_GetVersion();
-    const std::string_view number = cpython.substr(0, cpython.find(' '));
+    // Not substr, whose range check would link the C++ runtime's exceptions.
+    const std::string_view number(cpython.data(), std::min(cpython.find(' '), cpython.size()));
     const int written = std::printf("git-credential-kestrune " KESTRUNE_VERSION "\nCPython %.*s, %s\n",
                                     length(number), number.data(), runtime_kind);
     return written < 0 || std::fflush(stdout) != 0 ? 1 : 0;
