@@ -17,4 +17,9 @@ namespace launcher {
 // which the interpreter loads extension modules (empty when unknown).
 PyStatus set_runtime_location(PyConfig& config, const char* executable, PathBuffer& extension_folder);
 
+// The runtime this launcher was built for, in the words of --version:
+// "bundled runtime", or "the build machine's runtime (PREFIX)" with the
+// CPython prefix a development build falls back to.
+extern const char runtime_kind[];
+
 } // namespace launcher
