@@ -27,6 +27,18 @@ loaded through `kestrune_load_frozen_code` (launcher/freeze/frozen_code.cpp), wh
 gives its pages back once the code object is made. The depfile names the
 source files frozen, so that the build freezes them again when one of them
 changes.
+
+Two more tables go with it, from the same run:
+- `kestrune_preloaded_extensions` (freeze/extension_table.h): the extension
+  modules the run loaded from the standard library's lib-dynload, which the
+  launcher loads before the interpreter starts
+  (launcher/process/extension_preload.cpp);
+- `kestrune_seeded_patterns` (freeze/seeded_patterns.h): the regular
+  expressions the run compiled, in the order of re's cache, each as what
+  re.compile passed to _sre.compile for it, which the launcher puts in re's
+  cache (launcher/process/pattern_cache.cpp). Each is checked here to make,
+  through _sre.compile, the pattern that re.compile makes: a pattern that
+  does not is left out with a message, and compiled as usual at run time.
 """
 import ast
 import json

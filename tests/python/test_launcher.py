@@ -2,6 +2,7 @@
 environment, byte-safe standard streams, and running after install."""
 import fcntl
 import os
+import re
 import resource
 import shutil
 import signal
