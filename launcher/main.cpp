@@ -25,9 +25,9 @@ int main(int argc, char** argv)
     }
 
     // A run answers one request in a few milliseconds and makes no reference
-    // cycle that needs collecting before the process ends; the collections
-    // that the start-up and the imports alone would trigger take about 5% of
-    // it (process/interpreter.hpp).
+    // cycle that needs collecting before the process ends, so the collections
+    // that the start-up and the imports would trigger are work for nothing
+    // (process/interpreter.hpp).
     const PyStatus status = launcher::start_interpreter(argc, argv, launcher::StartFor::credential_action);
     if (PyStatus_Exception(status)) {
         Py_ExitStatusException(status);

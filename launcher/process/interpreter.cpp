@@ -114,11 +114,12 @@ PyStatus configure(PyConfig& config, int argc, char** argv, PathBuffer& extensio
 // standard streams, the signal handlers) with the collector already off.
 // Initialised with `_init_main` cleared, the interpreter stops after its core
 // phase: it exists, with its builtins, sys and the import system's frozen
-// bootstrap, but has run none of the main phase, where the start-up's
-// collections happen. Both names are CPython's provisional multi-phase
-// initialisation (PEP 587), which the build checks for
-// (KESTRUNE_HAVE_CORE_INIT); a CPython that ran the main phase anyway only
-// gets the collector disabled after it, as without the check.
+// bootstrap, but has run none of the main phase, where most of the
+// start-up's collections happen (the bootstrap's own code runs one before
+// any hook could turn the collector off). Both names are CPython's
+// provisional multi-phase initialisation (PEP 587), which the build checks
+// for (KESTRUNE_HAVE_CORE_INIT); a CPython that ran the main phase anyway
+// only gets the collector disabled after it, as without the check.
 PyStatus finish_initialisation_without_collector()
 {
     PyGC_Disable();
