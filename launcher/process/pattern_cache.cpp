@@ -20,17 +20,16 @@
 // _sre.CODESIZE it was made for, and a run with another _sre seeds nothing.
 #include "process/pattern_cache.hpp"
 
-#if defined(KESTRUNE_FROZEN_MODULES)
 #include <Python.h>
 #include <marshal.h>
 
-#include "freeze/seeded_patterns.h"
 #include "owned.hpp"
+
+#if defined(KESTRUNE_FROZEN_MODULES)
+#include "freeze/seeded_patterns.h"
 #endif
 
 namespace launcher {
-
-#if defined(KESTRUNE_FROZEN_MODULES)
 
 namespace {
 
@@ -78,10 +77,9 @@ int seed_one(PyObject* compile, PyObject* cache, PyObject* entry)
 
 // 0 when the cache holds the seeds or none was due; -1 with an exception when
 // a step failed (the seeds put in by then are correct ones).
-int seed()
+int seed(const unsigned char* data, int size)
 {
-    auto table = steal(PyMarshal_ReadObjectFromString(reinterpret_cast<const char*>(kestrune_seeded_patterns),
-                                                      kestrune_seeded_patterns_size));
+    auto table = steal(PyMarshal_ReadObjectFromString(reinterpret_cast<const char*>(data), size));
     if (!table) {
         return -1;
     }
@@ -127,18 +125,20 @@ int seed()
 
 } // namespace
 
-void seed_pattern_cache()
+void seed_pattern_cache_from(const unsigned char* table, int size)
 {
-    if (seed() < 0) {
+    if (seed(table, size) < 0) {
         PyErr_Clear();
     }
 }
 
-#else
-
-// A launcher that loads libpython3.12.so freezes nothing and has no table.
-void seed_pattern_cache() {}
-
+void seed_pattern_cache()
+{
+#if defined(KESTRUNE_FROZEN_MODULES)
+    seed_pattern_cache_from(kestrune_seeded_patterns, kestrune_seeded_patterns_size);
 #endif
+    // A launcher that loads libpython3.12.so freezes nothing and has no
+    // table.
+}
 
 } // namespace launcher

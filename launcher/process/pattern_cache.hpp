@@ -9,4 +9,10 @@ namespace launcher {
 // usual when the run asks for it. Needs the interpreter.
 void seed_pattern_cache();
 
+// The same from `table` (`size` bytes), marshalled as the build writes it:
+// (_sre.MAGIC, _sre.CODESIZE, ((flags, _sre.compile arguments), ...)).
+// Another MAGIC or CODESIZE seeds nothing; an entry that fails ends the
+// seeding there, with the entries before it seeded and no exception left set.
+void seed_pattern_cache_from(const unsigned char* table, int size);
+
 } // namespace launcher

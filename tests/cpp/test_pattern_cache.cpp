@@ -8,6 +8,10 @@
 #include "process/pattern_cache.hpp"
 #include "python_test_support.hpp"
 
+#if defined(KESTRUNE_FROZEN_MODULES)
+#include "freeze/seeded_patterns.h"
+#endif
+
 namespace {
 
 using test_support::run_python;
@@ -64,6 +68,51 @@ TEST(PatternCache, ReCachesAfterJsonAreTheSameWithOrWithoutSeeds)
     const int same = PyObject_RichCompareBool(PyDict_GetItemString(plain.get(), "after_json"),
                                               PyDict_GetItemString(seeded.get(), "after_json"), Py_EQ);
     EXPECT_EQ(same, 1);
+}
+
+// Tables that the seeding must refuse in whole or in part, made from the
+// build's own: (what, marshalled table, how many of the build's entries are
+// seeded).
+constexpr const char refused_tables[] = R"(
+import _sre, marshal
+magic, codesize, entries = marshal.loads(built)
+first, second = entries[:2]
+broken = (first[0], first[1][:2] + ([],) + first[1][3:])
+cases = [
+    ("another MAGIC", (magic + 1, codesize, entries), 0),
+    ("another CODESIZE", (magic, codesize * 2, entries), 0),
+    ("no entries", (magic, codesize, ()), 0),
+    ("not a table", [magic, codesize, entries], 0),
+    ("an entry that is not a pair", (magic, codesize, (first, (second[1],)) + entries[2:]), 1),
+    ("code that _sre refuses", (magic, codesize, (first, second, broken)), 2),
+]
+cases = [(what, marshal.dumps(table), seeded) for what, table, seeded in cases]
+)";
+
+TEST(PatternCache, TablesThatDoNotFitSeedOnlyWhatFitsAndRaiseNothing)
+{
+#if !defined(KESTRUNE_FROZEN_MODULES)
+    GTEST_SKIP() << "this build's launcher freezes nothing and seeds no pattern";
+#else
+    auto built = runtime::steal(PyBytes_FromStringAndSize(reinterpret_cast<const char*>(kestrune_seeded_patterns),
+                                                          kestrune_seeded_patterns_size));
+    ASSERT_TRUE(built);
+    auto made = run_python(refused_tables, {{"built", built.get()}});
+    ASSERT_TRUE(made);
+    PyObject* cases = PyDict_GetItemString(made.get(), "cases");
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(cases); i++) {
+        PyObject* item = PyList_GET_ITEM(cases, i);
+        PyObject* table = PyTuple_GET_ITEM(item, 1);
+        SCOPED_TRACE(test_support::utf8(PyTuple_GET_ITEM(item, 0)));
+        ASSERT_TRUE(run_python("import re\nre.purge()"));
+        launcher::seed_pattern_cache_from(reinterpret_cast<const unsigned char*>(PyBytes_AS_STRING(table)),
+                                          static_cast<int>(PyBytes_GET_SIZE(table)));
+        EXPECT_FALSE(PyErr_Occurred());
+        auto cache = run_python("import re\ncount = len(re._cache)");
+        ASSERT_TRUE(cache);
+        EXPECT_EQ(PyLong_AsLong(PyDict_GetItemString(cache.get(), "count")), PyLong_AsLong(PyTuple_GET_ITEM(item, 2)));
+    }
+#endif
 }
 
 } // namespace
