@@ -166,8 +166,10 @@ int make_code_objects()
 // script line for the traceback entry.
 int fill_state_and_run_body(PyObject* module)
 {
-    runtime::state.is_coroutine_name = module_state.constants[n__is_coroutine];
-    runtime::state.asyncio_coroutines_name = module_state.constants[n_asyncio_coroutines];
+    using runtime::borrow;
+    runtime::set_field(runtime::state.is_coroutine_name, borrow(constant(n__is_coroutine)));
+    runtime::set_field(runtime::state.asyncio_coroutines_name,
+                       borrow(constant(n_asyncio_coroutines)));
     if (fetch_shared_types() < 0 || register_qualified_name(module) < 0 ||
         prepare_call_objects() < 0 || make_code_objects() < 0) {
         return 1;

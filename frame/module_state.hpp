@@ -1,9 +1,10 @@
 // ModuleState: the single process-wide record of the module.
 //
 // The module declares no per-module state block: the exec step fills this
-// record once and everything else reads it directly. It holds one strong
-// reference to every object it names and is never released (the module has no
-// teardown), so readers use its fields as borrowed references.
+// record once and everything else reads it directly. Every object field is
+// marked `owned`: it holds one strong reference, written with
+// runtime::set_field, and is never released (the module has no teardown), so
+// readers use it as a borrowed reference.
 //
 // The fields that the runtime library reads as well (module_dict,
 // builtins_module, empty_tuple, empty_bytes, function_type and the code-object
@@ -23,17 +24,17 @@ namespace kestrune {
 inline constexpr int code_object_count = 5;
 
 struct ModuleState {
-    PyObject* native_runtime_module;  // sys.modules["native_runtime"]
-    PyObject* empty_str;              // the empty str, made beside the empty tuple and bytes
-    PyObject* exit_args;              // (None, None, None): __exit__ after a clean with block
-    PyObject* token_get_args;         // ("github_token", "")
-    PyObject* host_get_args;          // ("host", "")
-    PyObject* code_objects[code_object_count];  // in the order of script_functions
-    PyObject* constants[constant_count];  // the ConstantTable
-    PyTypeObject* common_metatype;    // the shared _common_types_metatype
-    PyObject* builtin_open;           // builtins.open, fetched once
-    PyObject* bound_module;           // the module the exec step bound, or null
-    PyObject* builtin_print;          // builtins.print, fetched once
+    PyObject* native_runtime_module;  // owned: sys.modules["native_runtime"]
+    PyObject* empty_str;              // owned: the empty str, made with the empty tuple and bytes
+    PyObject* exit_args;              // owned: (None, None, None), __exit__ after a clean with block
+    PyObject* token_get_args;         // owned: ("github_token", "")
+    PyObject* host_get_args;          // owned: ("host", "")
+    PyObject* code_objects[code_object_count];  // owned: in the order of script_functions
+    PyObject* constants[constant_count];        // owned: the ConstantTable
+    PyTypeObject* common_metatype;    // owned: the shared _common_types_metatype
+    PyObject* builtin_open;           // owned: builtins.open, fetched once
+    PyObject* bound_module;           // owned: the module the exec step bound, or null
+    PyObject* builtin_print;          // owned: builtins.print, fetched once
 };
 
 extern ModuleState module_state;
