@@ -29,6 +29,10 @@ struct ModuleState {
     PyObject* exit_args;              // owned: (None, None, None), __exit__ after a clean with block
     PyObject* token_get_args;         // owned: ("github_token", "")
     PyObject* host_get_args;          // owned: ("host", "")
+    // owned: the interned key "protocol" of the parsed request, which
+    // protocol_allows_token reads at every GitHub `get`. The script has no
+    // such literal, so it is not in the constant table.
+    PyObject* protocol_key;
     PyObject* code_objects[code_object_count];  // owned: in the order of script_functions
     PyObject* constants[constant_count];        // owned: the ConstantTable
     PyTypeObject* common_metatype;    // owned: the shared _common_types_metatype
