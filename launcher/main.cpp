@@ -3,13 +3,12 @@
 // module with this process's command line.
 #include <Python.h>
 
-#include "finish_run.hpp"
-#include "followup.hpp"
-#include "interpreter.hpp"
-#include "interrupted_exit.hpp"
-#include "main_module.hpp"
-#include "options.hpp"
-#include "process_hardening.hpp"
+#include "followup/followup.hpp"
+#include "process/finish_run.hpp"
+#include "process/interpreter.hpp"
+#include "process/main_module.hpp"
+#include "process/process_hardening.hpp"
+#include "tools/command_line.hpp"
 
 int main(int argc, char** argv)
 {

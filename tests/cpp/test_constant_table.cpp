@@ -4,7 +4,9 @@
 
 #include <cstring>
 
+#include "config_file_rules.hpp"
 #include "constants.hpp"
+#include "host_rules.hpp"
 #include "python_test_support.hpp"
 
 namespace {
@@ -19,6 +21,15 @@ class ConstantTable : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_EQ(kestrune::init_constants(module_state), 0); }
 };
+
+// The launcher's tools read these facts from the rules library; the module
+// reads its own copies from the table. They must not drift apart.
+TEST_F(ConstantTable, SharesItsFactsWithTheRules)
+{
+    EXPECT_EQ(utf8(module_state.constants[Const::str_github_host]), kestrune::github_host);
+    EXPECT_EQ(utf8(module_state.constants[Const::str_config_path_template]),
+              kestrune::config_path_template);
+}
 
 TEST_F(ConstantTable, HasSixtyTwoStrThenFourBytes)
 {

@@ -1,0 +1,132 @@
+// The interpreter's configuration.
+//
+// A credential helper must not run code that its environment supplies, so
+// nothing outside the launcher and its runtime decides what runs: no PYTHON*
+// variables, no site or user site-packages, no current directory on sys.path,
+// and the standard library taken from the runtime that set_runtime_location
+// names rather than searched for.
+#include "process/interpreter.hpp"
+
+#include <unistd.h>
+
+#include <array>
+#include <climits>
+#include <cstddef>
+
+#include "process/prefault.hpp"
+#include "process/runtime_location.hpp"
+
+#if defined(KESTRUNE_FROZEN_MODULES)
+// The pure-Python standard-library modules that a run imports, compiled into
+// the launcher at build time (launcher/freeze/freeze_modules.py). The frozen importer
+// comes before the path finder, so they are never read from disk; the
+// standard library's own files are still the source that tracebacks show.
+extern "C" const _frozen kestrune_frozen_modules[];
+#endif
+
+namespace launcher {
+
+namespace {
+
+PyStatus preinitialize()
+{
+    PyPreConfig preconfig;
+    PyPreConfig_InitIsolatedConfig(&preconfig);
+    // Git speaks bytes. UTF-8 mode decodes the command line, the home
+    // directory and the standard streams the same way under every locale, and
+    // with surrogate escapes so that any byte sequence round-trips.
+    preconfig.utf8_mode = 1;
+#if defined(__SANITIZE_ADDRESS__)
+    // Objects come from malloc in sanitizer builds, so that AddressSanitizer
+    // sees overruns of them in our own code.
+    preconfig.allocator = PYMEM_ALLOCATOR_MALLOC;
+#endif
+    return Py_PreInitialize(&preconfig);
+}
+
+using ExecutablePath = std::array<char, PATH_MAX + 1>;
+
+// The launcher's own file, or an empty string without /proc.
+ExecutablePath own_path()
+{
+    ExecutablePath path{};
+    const ssize_t length = readlink("/proc/self/exe", path.data(), path.size());
+    if (length <= 0 || static_cast<std::size_t>(length) >= path.size()) {
+        path[0] = '\0';
+    } else {
+        path[static_cast<std::size_t>(length)] = '\0';
+    }
+    return path;
+}
+
+// Sets config.executable to the launcher's own file, so that the path
+// computation does not search PATH for argv[0], and the runtime from it.
+// Without /proc the interpreter computes the executable as usual.
+PyStatus set_executable_and_runtime(PyConfig& config)
+{
+    const ExecutablePath path = own_path();
+    if (path[0] != '\0') {
+        const PyStatus status = PyConfig_SetBytesString(&config, &config.executable, path.data());
+        if (PyStatus_Exception(status)) {
+            return status;
+        }
+    }
+    return set_runtime_location(config, path.data());
+}
+
+PyStatus configure(PyConfig& config, int argc, char** argv)
+{
+    PyConfig_InitIsolatedConfig(&config);
+    config.isolated = 1;
+    config.use_environment = 0;
+    config.user_site_directory = 0;
+    config.site_import = 0;
+    config.safe_path = 1;
+    config.parse_argv = 0;
+    // As `python` does: SIGPIPE ignored, so a reader that goes away gives
+    // BrokenPipeError rather than a silent kill, and SIGINT raises
+    // KeyboardInterrupt.
+    config.install_signal_handlers = 1;
+#if defined(KESTRUNE_TRACE_IMPORTS)
+    // The build's import tracer: every import reported on stderr, which is
+    // how the bundle learns what a run loads.
+    config.verbose = 1;
+#endif
+
+    PyStatus status = PyConfig_SetBytesArgv(&config, argc, argv);
+    if (PyStatus_Exception(status)) {
+        return status;
+    }
+    status = PyConfig_SetString(&config, &config.stdio_encoding, L"utf-8");
+    if (PyStatus_Exception(status)) {
+        return status;
+    }
+    status = PyConfig_SetString(&config, &config.stdio_errors, L"surrogateescape");
+    if (PyStatus_Exception(status)) {
+        return status;
+    }
+    return set_executable_and_runtime(config);
+}
+
+} // namespace
+
+PyStatus start_interpreter(int argc, char** argv)
+{
+#if defined(KESTRUNE_FROZEN_MODULES)
+    PyImport_FrozenModules = kestrune_frozen_modules;
+#endif
+    PyStatus status = preinitialize();
+    if (PyStatus_Exception(status)) {
+        return status;
+    }
+    prefault_object_arenas();
+    PyConfig config;
+    status = configure(config, argc, argv);
+    if (!PyStatus_Exception(status)) {
+        status = Py_InitializeFromConfig(&config);
+    }
+    PyConfig_Clear(&config);
+    return status;
+}
+
+} // namespace launcher

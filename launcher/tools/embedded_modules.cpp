@@ -1,0 +1,166 @@
+#include "tools/embedded_modules.hpp"
+
+#include <cstring>
+#include <iterator>
+#include <string_view>
+
+#include "config_file_rules.hpp"
+#include "host_rules.hpp"
+#include "token_rules.hpp"
+
+namespace launcher {
+
+using runtime::Owned;
+using runtime::steal;
+
+namespace {
+
+struct LauncherSource {
+    const char* module;  // the name in sys.modules
+    const char* file;    // the file name in tracebacks, "<launcher/tools/...>"
+    const char* text;
+};
+
+constexpr LauncherSource launcher_sources[] = {
+#include "embedded_sources.inc"
+};
+
+// ---- _kestrune_rules ----------------------------------------------------------
+
+constexpr const char rules_module_name[] = "_kestrune_rules";
+
+// The characters of `text` (a str) as UTF-8; nothing, with no exception set,
+// for a str that has no UTF-8 form (a lone surrogate), which no rule accepts.
+bool utf8_of(PyObject* text, const char* what, std::string_view& utf8)
+{
+    if (!PyUnicode_Check(text)) {
+        PyErr_Format(PyExc_TypeError, "%s must be str, not %.100s", what, Py_TYPE(text)->tp_name);
+        return false;
+    }
+    Py_ssize_t size = 0;
+    const char* data = PyUnicode_AsUTF8AndSize(text, &size);
+    if (!data) {
+        PyErr_Clear();
+        utf8 = {};
+        return true;
+    }
+    utf8 = std::string_view(data, static_cast<std::size_t>(size));
+    return true;
+}
+
+PyObject* check_config_file(PyObject*, PyObject* path)
+{
+    PyObject* encoded = nullptr;
+    if (!PyUnicode_FSConverter(path, &encoded)) {
+        return nullptr;
+    }
+    auto bytes = steal(encoded);
+    const auto refusal = kestrune::check_config_file(PyBytes_AS_STRING(bytes.get()));
+    if (refusal == kestrune::ConfigRefusal::none) {
+        Py_RETURN_NONE;
+    }
+    return Py_BuildValue("(ss)", kestrune::refusal_name(refusal), kestrune::describe(refusal));
+}
+
+PyObject* token_is_acceptable(PyObject*, PyObject* token)
+{
+    std::string_view text;
+    if (!utf8_of(token, "token", text)) {
+        return nullptr;
+    }
+    return PyBool_FromLong(kestrune::token_is_acceptable(text));
+}
+
+PyObject* host_is_github(PyObject*, PyObject* host)
+{
+    std::string_view text;
+    if (!utf8_of(host, "host", text)) {
+        return nullptr;
+    }
+    return PyBool_FromLong(kestrune::host_is_github(text, kestrune::github_host));
+}
+
+PyMethodDef rules_methods[] = {
+    {"check_config_file", check_config_file, METH_O,
+     "check_config_file(path)\n\nNone when the config file at `path` may be read, else (name, reason)."},
+    {"token_is_acceptable", token_is_acceptable, METH_O,
+     "token_is_acceptable(token)\n\nWhether the helper hands out `token`."},
+    {"host_is_github", host_is_github, METH_O,
+     "host_is_github(host)\n\nWhether a request for `host` gets the token (over HTTPS)."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyModuleDef rules_definition = {
+    PyModuleDef_HEAD_INIT, rules_module_name,
+    "The helper's rules for the config file, the token and the host, and the facts they rest on.", -1,
+    rules_methods,
+};
+
+// A new _kestrune_rules module with its facts; empty with an exception set.
+Owned<> make_rules_module()
+{
+    auto module = steal(PyModule_Create(&rules_definition));
+    const std::string_view github = kestrune::github_host;
+    auto github_host = steal(PyUnicode_FromStringAndSize(github.data(), static_cast<Py_ssize_t>(github.size())));
+    if (!module || !github_host ||
+        PyModule_AddStringConstant(module.get(), "CONFIG_PATH_TEMPLATE", kestrune::config_path_template) < 0 ||
+        PyModule_AddIntConstant(module.get(), "CONFIG_FILE_MAX_SIZE",
+                                static_cast<long>(kestrune::config_file_max_size)) < 0 ||
+        PyModule_AddIntConstant(module.get(), "TOKEN_MAX_LENGTH",
+                                static_cast<long>(kestrune::token_max_length)) < 0 ||
+        PyModule_AddObjectRef(module.get(), "GITHUB_HOST", github_host.get()) < 0) {
+        return {};
+    }
+    return module;
+}
+
+// ---- importing ----------------------------------------------------------------
+
+// Registers _kestrune_rules in sys.modules unless it is there.
+bool register_rules_module()
+{
+    PyObject* modules = PyImport_GetModuleDict();
+    PyObject* existing = PyDict_GetItemString(modules, rules_module_name);
+    if (existing) {
+        return true;
+    }
+    auto module = make_rules_module();
+    return module && PyDict_SetItemString(modules, rules_module_name, module.get()) == 0;
+}
+
+// Executes one source as a module registered in sys.modules, unless it is
+// there. On failure the import system takes the module out again.
+bool execute_source(const LauncherSource& source)
+{
+    PyObject* existing = PyDict_GetItemString(PyImport_GetModuleDict(), source.module);
+    if (existing) {
+        return true;
+    }
+    auto code = steal(Py_CompileString(source.text, source.file, Py_file_input));
+    if (!code) {
+        return false;
+    }
+    auto module = steal(PyImport_ExecCodeModuleEx(source.module, code.get(), source.file));
+    return static_cast<bool>(module);
+}
+
+} // namespace
+
+Owned<> import_launcher_module(const char* name)
+{
+    if (!register_rules_module()) {
+        return {};
+    }
+    for (const LauncherSource& source : launcher_sources) {
+        if (!execute_source(source)) {
+            return {};
+        }
+        if (std::strcmp(source.module, name) == 0) {
+            return runtime::borrow(PyDict_GetItemString(PyImport_GetModuleDict(), name));
+        }
+    }
+    PyErr_Format(PyExc_ImportError, "no launcher module named %s", name);
+    return {};
+}
+
+} // namespace launcher
