@@ -24,21 +24,21 @@ namespace kestrune {
 inline constexpr int code_object_count = 5;
 
 struct ModuleState {
-    PyObject* native_runtime_module;  // owned: sys.modules["native_runtime"]
-    PyObject* empty_str;              // owned: the empty str, made with the empty tuple and bytes
-    PyObject* exit_args;              // owned: (None, None, None), __exit__ after a clean with block
-    PyObject* token_get_args;         // owned: ("github_token", "")
-    PyObject* host_get_args;          // owned: ("host", "")
-    // owned: the interned key "protocol" of the parsed request, which
-    // protocol_allows_token reads at every GitHub `get`. The script has no
-    // such literal, so it is not in the constant table.
+    PyObject* native_runtime_module;  // sys.modules["native_runtime"], owned
+    PyObject* empty_str;              // the empty str, made with the empty tuple and bytes, owned
+    PyObject* exit_args;              // (None, None, None): a clean with block's __exit__, owned
+    PyObject* token_get_args;         // ("github_token", ""), owned
+    PyObject* host_get_args;          // ("host", ""), owned
+    // The interned key "protocol" of the parsed request, owned: read by
+    // protocol_allows_token at every GitHub `get`. The script has no such
+    // literal, so it is not in the constant table.
     PyObject* protocol_key;
-    PyObject* code_objects[code_object_count];  // owned: in the order of script_functions
-    PyObject* constants[constant_count];        // owned: the ConstantTable
-    PyTypeObject* common_metatype;    // owned: the shared _common_types_metatype
-    PyObject* builtin_open;           // owned: builtins.open, fetched once
-    PyObject* bound_module;           // owned: the module the exec step bound, or null
-    PyObject* builtin_print;          // owned: builtins.print, fetched once
+    PyObject* code_objects[code_object_count];  // in the order of script_functions, owned
+    PyObject* constants[constant_count];        // the ConstantTable, owned
+    PyTypeObject* common_metatype;    // the shared _common_types_metatype, owned
+    PyObject* builtin_open;           // builtins.open, fetched once, owned
+    PyObject* bound_module;           // the module the exec step bound, or null, owned
+    PyObject* builtin_print;          // builtins.print, fetched once, owned
 };
 
 extern ModuleState module_state;

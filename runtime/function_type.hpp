@@ -32,19 +32,19 @@ using DefaultsBuilder = PyObject* (*)(PyObject* function);
 struct NativeFunction {
     PyCMethodObject base;  // ob_base; m_ml; m_self, the function itself, not counted;
                            // m_module and mm_class, owned; m_weakreflist; vectorcall
-    PyObject* func_name;            // owned: behind __name__; made on first read
-    PyObject* func_qualname;        // owned: behind __qualname__; never NULL (empty once cleared)
-    PyObject* func_doc;             // owned: behind __doc__; made on first read
-    PyObject* func_globals;         // owned: the module's global dictionary; NULL once cleared
-    PyObject* func_code;            // owned: behind __code__, or NULL
-    PyObject* func_closure;         // owned: NULL for this module's functions
-    PyObject* defaults_holder;      // owned: read by defaults_builder
+    PyObject* func_name;            // behind __name__; made on first read, owned
+    PyObject* func_qualname;        // behind __qualname__; never NULL (empty once cleared), owned
+    PyObject* func_doc;             // behind __doc__; made on first read, owned
+    PyObject* func_globals;         // the module's global dictionary; NULL once cleared, owned
+    PyObject* func_code;            // behind __code__, or NULL, owned
+    PyObject* func_closure;         // NULL for this module's functions, owned
+    PyObject* defaults_holder;      // read by defaults_builder, owned
     std::int32_t func_flags;        // FUNC_* bits
-    PyObject* positional_defaults;  // owned: behind __defaults__; computed on first read
-    PyObject* keyword_defaults;     // owned: behind __kwdefaults__; computed on first read
+    PyObject* positional_defaults;  // behind __defaults__; computed on first read, owned
+    PyObject* keyword_defaults;     // behind __kwdefaults__; computed on first read, owned
     DefaultsBuilder defaults_builder;
-    PyObject* func_annotations;     // owned: behind __annotations__; made on first read
-    PyObject* coroutine_marker;     // owned: cached _is_coroutine value
+    PyObject* func_annotations;     // behind __annotations__; made on first read, owned
+    PyObject* coroutine_marker;     // cached _is_coroutine value, owned
 };
 
 inline NativeFunction* as_native_function(PyObject* op) noexcept

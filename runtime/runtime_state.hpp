@@ -16,7 +16,7 @@ namespace runtime {
 
 // One cached code object of a traceback entry.
 struct CodeCacheEntry {
-    PyObject* code;  // owned: released when a later insertion replaces it
+    PyObject* code;  // owned
     std::int32_t line;
 };
 
@@ -30,15 +30,15 @@ struct CodeCache {
 };
 
 struct RuntimeState {
-    PyObject* module_dict;        // owned: globals of lookups and of traceback frames
-    PyObject* builtins_module;    // owned: where lookup_builtin reads names
-    PyObject* empty_tuple;        // owned: argument tuple of calls without arguments
-    PyObject* empty_bytes;        // owned: instructions and tables of empty code objects
-    PyTypeObject* function_type;  // owned: the shared native_function_or_method type
+    PyObject* module_dict;        // globals of lookups and of traceback frames, owned
+    PyObject* builtins_module;    // where lookup_builtin reads names, owned
+    PyObject* empty_tuple;        // argument tuple of calls without arguments, owned
+    PyObject* empty_bytes;        // instructions and tables of empty code objects, owned
+    PyTypeObject* function_type;  // the shared native_function_or_method type, owned
     CodeCache code_cache;         // filled by add_traceback_entry
     // Interned names read by the coroutine marker of function objects.
-    PyObject* is_coroutine_name;        // owned: "_is_coroutine"
-    PyObject* asyncio_coroutines_name;  // owned: "asyncio.coroutines"
+    PyObject* is_coroutine_name;        // "_is_coroutine", owned
+    PyObject* asyncio_coroutines_name;  // "asyncio.coroutines", owned
 };
 
 extern RuntimeState state;
