@@ -8,10 +8,10 @@
 // Raw pointers own a reference in these places only, each named where it is:
 // - the fields of the process-wide state records (`kestrune::ModuleState`,
 //   `runtime::RuntimeState` with its code cache) and of the objects this
-//   project defines (`runtime::NativeFunction`, the launcher's stream
-//   watches), each marked `owned` in its comment. The state records are
-//   never released; an object's fields are released by its clear or dealloc.
-//   Everyone else reads them as borrowed references.
+//   project defines (`runtime::NativeFunction`, the launcher's
+//   `LineRecorder` and `WriteWatch`), each marked `owned` in its comment.
+//   The state records are never released; an object's fields are released
+//   by its clear or dealloc. Everyone else reads them as borrowed references.
 // - the result that a slot or an entry hands to the interpreter: a new
 //   reference, as the C API requires (`release()`, `new_ref`).
 // - the keyword values that vectorcall_from_dict lays out for one call and
