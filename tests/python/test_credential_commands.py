@@ -212,7 +212,7 @@ class LyingLine(LoggedLine):
     """A line whose methods answer otherwise than str's: the loop goes by what
     they answer, as the script does. Every key of this class hashes alike, so
     the dictionary compares them."""
-    __eq__ = logged("__eq__", lambda line, other: line.startswith("#") or line == other)
+    __eq__ = logged("__eq__", lambda line, other: line.startswith("#") or str.__eq__(line, other))
     __hash__ = logged("__hash__", lambda line: 0)
     __contains__ = logged("__contains__", lambda line, part: part not in line)
     partition = logged("partition", str.rpartition)
