@@ -102,6 +102,8 @@ class ProcessTest(unittest.TestCase):
                                    stderr=subprocess.PIPE, env=env, cwd=cwd, **kwargs)
         self.addCleanup(process.wait)
         self.addCleanup(process.kill)
+        for stream in (process.stdin, process.stdout, process.stderr):
+            self.addCleanup(stream.close)
         process.stdin.write(b"protocol=https\n")
         process.stdin.flush()
         deadline = time.monotonic() + 30
