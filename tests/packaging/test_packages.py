@@ -248,7 +248,6 @@ class TarballTest(BundledLauncherChecks, unittest.TestCase):
         result = run(launcher, ["--version"], b"", home, hide_prefix=False)
         self.assertEqual((result.returncode, result.stdout), (0, VERSION_OUTPUT))
 
-
     @unittest.skipUnless(shutil.which("strace"), "strace is not installed")
     def test_a_traceback_through_a_frozen_module_opens_no_file(self):
         # SIGINT at the read of the config file, which json.load makes: the
