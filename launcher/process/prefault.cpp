@@ -49,7 +49,7 @@ FirstArenas first_arenas{false, nullptr, nullptr};
 char* map_first_arenas()
 {
     void* reserved = mmap(nullptr, 2 * first_arenas_size, PROT_READ | PROT_WRITE,
-                          MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+                          MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (reserved == MAP_FAILED) {
         return nullptr;
     }
