@@ -1,7 +1,7 @@
 // Seeding re's pattern cache with the patterns that a run compiles.
 //
 // Importing json compiles six regular expressions, and re's parser and code
-// generator are pure Python: about 4% of a run. The build runs re's own
+// generator are pure Python: about 3% of a run. The build runs re's own
 // compiler over the patterns that a run compiles and keeps what it passed to
 // _sre.compile, checked to make the same pattern as re.compile
 // (launcher/freeze/freeze_modules.py); a run hands that to _sre.compile and
