@@ -58,7 +58,7 @@ RequestWatch::~RequestWatch()
 
 bool RequestWatch::answered() const
 {
-    return !write_watch_ || write_called(write_watch_.get());
+    return !write_watch_ || may_have_written(write_watch_.get());
 }
 
 PyObject* RequestWatch::lines() const
