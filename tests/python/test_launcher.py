@@ -95,11 +95,11 @@ class ProcessTest(unittest.TestCase):
     """The launcher's process: blocked reading a request, as when git is slow
     to write one or the user presses Ctrl-C at a prompt."""
 
-    def blocked_launcher(self, **kwargs):
+    def blocked_launcher(self, action="get", **kwargs):
         """A running launcher that has read the start of a request and waits
-        for the rest."""
+        for the rest: the module for `get`, the follow-up for `erase`."""
         home = make_home(self, {"github_token": TOKEN})
-        process = subprocess.Popen([LAUNCHER, "get"], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+        process = subprocess.Popen([LAUNCHER, action], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                    stderr=subprocess.PIPE, env=clean_env(HOME=home), cwd=home,
                                    **kwargs)
         self.addCleanup(process.wait)
@@ -118,6 +118,40 @@ class ProcessTest(unittest.TestCase):
         stdout, stderr = process.communicate(timeout=30)
         self.assertEqual((process.returncode, stdout), (-signal.SIGINT, b""))
         self.assertTrue(stderr.endswith(b"\nKeyboardInterrupt\n"), stderr)
+
+    def test_ctrl_c_in_the_erase_follow_up_ends_it_by_sigint(self):
+        process = self.blocked_launcher("erase")
+        process.send_signal(signal.SIGINT)
+        self.assertEqual(process.communicate(timeout=30), (b"", b""))
+        self.assertEqual(process.returncode, -signal.SIGINT)
+
+    def test_ctrl_c_at_any_point_of_a_run_ends_it_by_sigint(self):
+        # Each run is stopped at a later point, then gets SIGINT and goes on:
+        # whatever it was doing (starting, in the module, in the follow-up,
+        # flushing, ending), it ends by SIGINT.
+        home = make_home(self, {"github_token": TOKEN})
+        request = b"protocol=https\nhost=github.com\npassword=" + TOKEN.encode() + b"\n\n"
+        for action in ("get", "store", "erase"):
+            stopped = []
+            for step in range(40):
+                process = subprocess.Popen([LAUNCHER, action], stdin=subprocess.PIPE,
+                                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                           env=clean_env(HOME=home), cwd=home)
+                process.stdin.write(request)
+                process.stdin.close()
+                time.sleep(step * 0.002)
+                os.kill(process.pid, signal.SIGSTOP)
+                _, status = os.waitpid(process.pid, os.WUNTRACED)
+                if os.WIFSTOPPED(status):
+                    stopped.append(step)
+                    os.kill(process.pid, signal.SIGINT)
+                    os.kill(process.pid, signal.SIGCONT)
+                    _, status = os.waitpid(process.pid, 0)
+                    with self.subTest(action=action, step=step):
+                        self.assertTrue(os.WIFSIGNALED(status) and os.WTERMSIG(status) == signal.SIGINT,
+                                        "exit status %d" % os.waitstatus_to_exitcode(status))
+                process.returncode = os.waitstatus_to_exitcode(status)
+            self.assertTrue(stopped, action)
 
     def test_no_core_file(self):
         soft, hard = resource.getrlimit(resource.RLIMIT_CORE)
