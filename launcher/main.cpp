@@ -16,10 +16,8 @@ int main(int argc, char** argv)
     // The launcher's own options run where they were started: --status looks
     // at the repository there and --setup --local edits its config. Every
     // credential action runs hardened.
-    if (argc > 1 && argv[1]) {
-        if (auto status = launcher::answer_option(argc, argv)) {
-            return *status;
-        }
+    if (auto status = launcher::answer_option(argc, argv)) {
+        return *status;
     }
     if (!launcher::harden_process()) {
         return 1;

@@ -2,6 +2,7 @@
 environment, byte-safe standard streams, and running after install."""
 import fcntl
 import os
+import pty
 import re
 import resource
 import shutil
@@ -68,6 +69,30 @@ class OptionsTest(unittest.TestCase):
     def test_options_after_the_action_are_not_the_launchers(self):
         result = run_launcher(["get", "--help"], GITHUB_REQUEST, home=self.home)
         self.assertEqual(result.stdout, answer(TOKEN))
+
+    def test_words_that_are_no_action_at_a_terminal_name_the_options(self):
+        # Only at a terminal: with a pipe, as git runs it, nothing is said
+        # (test_hostile_input's words that are no action).
+        options = b"the launcher's own options are --setup, --status and --help\n"
+        unknown = (b"git-credential-kestrune: not an action, nothing done; git runs this helper with "
+                   b"get, store or erase, and " + options)
+        bare = (b"git-credential-kestrune: reading a credential request for 'get' (key=value lines, "
+                b"then an empty line); " + options)
+        typed = b"protocol=https\nhost=example.com\n\n"
+        cases = [(["setup"], b"", unknown), (["status"], b"", unknown), (["-x"], b"", unknown),
+                 ([""], b"", unknown), (["--"], b"", unknown), ([], typed, bare),
+                 (["get"], typed, b""), (["store"], b"", b""), (["erase"], b"", b"")]
+        for args, stdin, stderr in cases:
+            with self.subTest(args=args):
+                controller, terminal = pty.openpty()
+                try:
+                    os.write(controller, stdin)
+                    result = subprocess.run([LAUNCHER, *args], stdin=terminal, capture_output=True,
+                                            env=clean_env(HOME=self.home), timeout=60)
+                finally:
+                    os.close(terminal)
+                    os.close(controller)
+                self.assertEqual((result.returncode, result.stdout, result.stderr), (0, b"", stderr))
 
 
 class ExitStatusTest(unittest.TestCase):
