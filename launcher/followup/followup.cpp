@@ -151,8 +151,11 @@ void Followup::explain()
             lines = read_request(stream.get());
         }
     }
+    if (!lines || !PyList_Check(lines.get())) {
+        return;
+    }
     auto globals = main_globals();
-    if (!lines || !PyList_Check(lines.get()) || !globals) {
+    if (!globals) {
         return;
     }
     // Held across the parse, which runs the module's code.

@@ -78,12 +78,13 @@ PyObject* line_recorder_iter(PyObject* self)
 PyObject* line_recorder_iternext(PyObject* self)
 {
     auto* recorder = reinterpret_cast<LineRecorder*>(self);
-    PyObject* iterator = recorder->iterator ? recorder->iterator : recorder->stream;
-    if (!PyIter_Check(iterator)) {
-        PyErr_Format(PyExc_TypeError, "'%.200s' object is not an iterator", Py_TYPE(iterator)->tp_name);
+    // Held for the call, which may run code that calls iter() again.
+    auto iterator = runtime::borrow(recorder->iterator ? recorder->iterator : recorder->stream);
+    if (!PyIter_Check(iterator.get())) {
+        PyErr_Format(PyExc_TypeError, "'%.200s' object is not an iterator", Py_TYPE(iterator.get())->tp_name);
         return nullptr;
     }
-    PyObject* line = Py_TYPE(iterator)->tp_iternext(iterator);
+    PyObject* line = Py_TYPE(iterator.get())->tp_iternext(iterator.get());
     if (line) {
         record(recorder, line);
     }
