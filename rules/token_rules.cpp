@@ -3,6 +3,8 @@
 #include <array>
 #include <iterator>
 
+#include "refusal_text.hpp"
+
 namespace kestrune {
 
 namespace {
@@ -64,11 +66,6 @@ constexpr auto too_long_reason = [] {
 }();
 
 // The name and the reason of each refusal, in the order of the enumeration.
-struct RefusalText {
-    const char* name;
-    const char* reason;
-};
-
 constexpr RefusalText refusal_texts[] = {
     {"none", "acceptable"},
     {"empty", "is empty"},
@@ -79,21 +76,16 @@ constexpr RefusalText refusal_texts[] = {
 static_assert(std::size(refusal_texts) == static_cast<std::size_t>(TokenRefusal::too_long) + 1,
               "one text per refusal");
 
-const RefusalText& text_of(TokenRefusal refusal)
-{
-    return refusal_texts[static_cast<std::size_t>(refusal)];
-}
-
 } // namespace
 
 const char* describe(TokenRefusal refusal)
 {
-    return text_of(refusal).reason;
+    return text_of(refusal_texts, refusal).reason;
 }
 
 const char* refusal_name(TokenRefusal refusal)
 {
-    return text_of(refusal).name;
+    return text_of(refusal_texts, refusal).name;
 }
 
 } // namespace kestrune
