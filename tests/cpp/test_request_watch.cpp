@@ -37,7 +37,7 @@ Watched run(const std::string& expression, const std::string& input, bool watche
         "source = tempfile.TemporaryFile('w+', newline='\\n')\n"
         "source.write(text)\n"
         "source.seek(0)\n"
-        "sink = io.TextIOWrapper(io.BytesIO(), newline='\\n')\n"
+        "sink = io.TextIOWrapper(io.BytesIO(), 'utf-8', newline='\\n')\n"
         "sys.stdin, sys.stdout = source, sink\n",
         {{"text", Owned<>::steal(PyUnicode_FromString(input.c_str())).get()}});
     EXPECT_TRUE(ns);
@@ -85,6 +85,7 @@ TEST(RequestWatch, WritesPassArgumentsThroughUnchanged)
         {"sys.stdout.write(s='a')", "TypeError: TextIOWrapper.write() takes no keyword arguments | "},
         {"print('a', 'b', sep='-', file=sys.stdout)", "None | a-b\n"},
         {"sys.stdout.writelines(['a', 'b'])", "None | ab"},
+        {"setattr(sys.stdout, 'note', 1) or sys.stdout.note", "1 | "},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.expression);
@@ -108,6 +109,7 @@ TEST(RequestWatch, ReadsPassThroughAndAreRecordedOrTheRecordIsGivenUp)
         {"next(sys.stdin)", request, R"(['protocol=https\n'])"},
         {"sys.stdin.readline() + sys.stdin.readline()", request, R"(['protocol=https\n', 'host=github.com\n'])"},
         {"sys.stdin.readline(3)", request, "None"},
+        {"repr(sys.stdin) == repr(source)", request, "[]"},
         {"sys.stdin.fileno() == source.fileno()", request, "None"},
         {"sys.stdin.buffer.read()", request, "None"},
         {"sys.stdin.read()", request, "None"},
