@@ -1,10 +1,11 @@
-// The launcher's own command line. --help and --version are answered from
-// static text, with no interpreter, so asking for them costs nothing and reads
-// no file; --setup, --remove and --status are parsed here and run by the tool
-// programs (tools/tool_program.cpp). No std::string here: the launcher links
-// no more of the C++ runtime than it must load at every start.
+// The launcher's own command line. --help and --version are answered with no
+// interpreter, so asking for them costs nothing and reads no file; --setup,
+// --remove and --status are parsed here and run by the tool programs
+// (tools/tool_program.cpp). No std::string here: the launcher links no more
+// of the C++ runtime than it must load at every start.
 #include "tools/command_line.hpp"
 
+#include <Python.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,6 +13,7 @@
 #include <cstdio>
 #include <iterator>
 
+#include "process/runtime_location.hpp"
 #include "tools/tool_program.hpp"
 
 namespace launcher {
@@ -55,11 +57,9 @@ constexpr const char usage_text[] =
     "               helper for https://github.com, 1 otherwise\n"
     "  --json       with --status: print the same as one JSON object\n"
     "  -h, --help   show this help and exit\n"
-    "  --version    show the version and exit\n"
+    "  --version    show the version, the CPython it runs and its runtime, and exit\n"
     "\n"
     "See git-credential-kestrune(1).\n";
-
-constexpr const char version_text[] = "git-credential-kestrune " KESTRUNE_VERSION "\n";
 
 // The one line said at a terminal, where a person rather than git runs the
 // helper, when no action is given (the module reads a `get` request) and when
@@ -77,19 +77,6 @@ constexpr std::string_view git_actions[] = {"get", "store", "erase"};
 int write_text(const char* text)
 {
     return std::fputs(text, stdout) < 0 || std::fflush(stdout) != 0 ? 1 : 0;
-}
-
-// Writes "git-credential-kestrune: " and the printf-style message, then a
-// pointer to --help, on standard error.
-[[gnu::format(printf, 1, 2)]] std::nullopt_t usage_error(const char* format, ...)
-{
-    std::fputs("git-credential-kestrune: ", stderr);
-    va_list args;
-    va_start(args, format);
-    std::vfprintf(stderr, format, args);
-    va_end(args);
-    std::fputs("\nTry 'git-credential-kestrune --help' for more information.\n", stderr);
-    return std::nullopt;
 }
 
 // At a terminal only, so that git's runs stay as they are: one line on
@@ -110,6 +97,33 @@ int length(std::string_view text)
     return static_cast<int>(text.size());
 }
 
+// The version, then what a bug report needs besides: the CPython that runs
+// the module and where its standard library comes from. Py_GetVersion()
+// needs no interpreter; its first word is the version of the CPython linked
+// in, or of the libpython3.12.so that a shared build loaded.
+int write_version()
+{
+    const std::string_view cpython = Py_GetVersion();
+    // Not substr, whose range check would link the C++ runtime's exceptions.
+    const std::string_view number(cpython.data(), std::min(cpython.find(' '), cpython.size()));
+    const int written = std::printf("git-credential-kestrune " KESTRUNE_VERSION "\nCPython %.*s, %s\n",
+                                    length(number), number.data(), runtime_kind);
+    return written < 0 || std::fflush(stdout) != 0 ? 1 : 0;
+}
+
+// Writes "git-credential-kestrune: " and the printf-style message, then a
+// pointer to --help, on standard error.
+[[gnu::format(printf, 1, 2)]] std::nullopt_t usage_error(const char* format, ...)
+{
+    std::fputs("git-credential-kestrune: ", stderr);
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(stderr, format, args);
+    va_end(args);
+    std::fputs("\nTry 'git-credential-kestrune --help' for more information.\n", stderr);
+    return std::nullopt;
+}
+
 } // namespace
 
 std::optional<int> answer_option(int argc, char** argv)
@@ -123,7 +137,7 @@ std::optional<int> answer_option(int argc, char** argv)
         return write_text(usage_text);
     }
     if (arg == "--version") {
-        return write_text(version_text);
+        return write_version();
     }
     // "--" alone is no option but the usual end-of-options word: an action
     // word like any other, which the module ignores.

@@ -9,6 +9,7 @@ import shutil
 import signal
 import struct
 import subprocess
+import sys
 import sysconfig
 import tempfile
 import termios
@@ -61,10 +62,13 @@ class OptionsTest(unittest.TestCase):
                 self.assertEqual(result.stderr, b"git-credential-kestrune: " + message + b"\n"
                                  b"Try 'git-credential-kestrune --help' for more information.\n")
 
-    def test_version(self):
+    def test_version_names_the_cpython_and_its_runtime(self):
+        # The tests run under the CPython the launcher was built against.
         result = run_launcher(["--version"], GITHUB_REQUEST, home=self.home)
         self.assertEqual((result.returncode, result.stderr), (0, b""))
-        self.assertRegex(result.stdout, rb"\Agit-credential-kestrune \d+\.\d+\.\d+\n\Z")
+        self.assertRegex(result.stdout, rb"\Agit-credential-kestrune \d+\.\d+\.\d+\n")
+        self.assertEqual(result.stdout.split(b"\n", 1)[1], b"CPython %s, the build machine's runtime (%s)\n"
+                         % (sys.version.split()[0].encode(), os.fsencode(sys.base_prefix)))
 
     def test_options_after_the_action_are_not_the_launchers(self):
         result = run_launcher(["get", "--help"], GITHUB_REQUEST, home=self.home)
@@ -333,19 +337,77 @@ class FrozenModulesTest(unittest.TestCase):
 
 
 class MainJobTest(unittest.TestCase):
-    @unittest.skipUnless(
-        support.BINARY_DIR and os.path.realpath(support.BINARY_DIR)
-        == os.path.realpath(os.path.join(support.SOURCE_DIR, "build", "default")),
-        "run-demo uses the default preset's build; run from that build only")
+    @unittest.skipIf("ASAN_OPTIONS" in os.environ,
+                     "run-demo runs the launcher without the sanitizer settings")
     def test_run_demo_prints_the_answer(self):
-        # --no-build: a build started here could relink the launcher under
-        # the other tests that run at the same time.
-        result = subprocess.run([os.path.join(support.SOURCE_DIR, "run-demo"), "--no-build"],
-                                capture_output=True, timeout=600)
+        # --launcher: the launcher under test, and no build, which could
+        # relink it under the other tests that run at the same time.
+        result = subprocess.run([os.path.join(support.SOURCE_DIR, "run-demo"),
+                                 "--launcher", LAUNCHER], capture_output=True, timeout=600)
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertRegex(result.stdout,
                          rb"\n--- answer ---\nusername=x-access-token\npassword=ghp_\w+\n\n\Z")
 
+    def test_the_demo_build_looks_for_no_test_tool(self):
+        # run-demo builds the demo preset: configuring it must not look for
+        # GoogleTest, Google Benchmark or valgrind, which only the tests need.
+        build = tempfile.mkdtemp(prefix="kestrune-demo-")
+        self.addCleanup(shutil.rmtree, build)
+        env = {k: v for k, v in os.environ.items() if k not in ("LD_PRELOAD", "ASAN_OPTIONS")}
+        result = subprocess.run(["cmake", "--preset", "demo", "-B", build,
+                                 "-DPython3_EXECUTABLE=" + support.PYTHON],
+                                cwd=support.SOURCE_DIR, env=env, capture_output=True, text=True,
+                                timeout=300)
+        self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+        with open(os.path.join(build, "CMakeCache.txt"), encoding="utf-8") as f:
+            cache = f.read()
+        self.assertIn("\nKESTRUNE_BUILD_TESTS:BOOL=OFF\n", cache)
+        self.assertNotRegex(cache, r"(?m)^(GTest_DIR|benchmark_DIR|VALGRIND)[:=]")
+
+
+class CompletionTest(unittest.TestCase):
+    """The bash completion of the launcher's words (packaging/)."""
+
+    SCRIPT = os.path.join(support.SOURCE_DIR, "packaging", "git-credential-kestrune.bash")
+
+    def complete(self, *words):
+        """What bash offers for the last of `words`, typed after the command."""
+        program = ('source "$0"; COMP_WORDS=(git-credential-kestrune "$@"); '
+                   'COMP_CWORD=$#; _git_credential_kestrune; printf "%s\\n" "${COMPREPLY[@]}"')
+        result = subprocess.run(["bash", "--norc", "-c", program, self.SCRIPT, *words],
+                                capture_output=True, text=True, timeout=60)
+        self.assertEqual(result.stderr, "")
+        return result.stdout.split()
+
+    def test_each_word_offers_what_may_follow(self):
+        cases = [
+            ([""], "get store erase --setup --remove --status --help --version"),
+            (["--s"], "--setup --status"),
+            (["--setup", ""], "--global --system --local --file --dry-run"),
+            (["--remove", "--local", ""], "--dry-run"),
+            (["--setup", "--dry-run", "--f"], "--file"),
+            (["--status", ""], "--json"),
+            (["--status", "--json", ""], ""),
+            (["--global", ""], "--setup --remove"),
+            (["--json", ""], "--status"),
+            (["get", ""], ""),
+            (["--version", ""], ""),
+            (["--setup", "--file", os.path.join(support.SOURCE_DIR, "packaging", "git-cred")],
+             self.SCRIPT),
+            (["--setup", "--file", "=", os.path.join(support.SOURCE_DIR, "run-d")],
+             os.path.join(support.SOURCE_DIR, "run-demo")),
+        ]
+        for words, offered in cases:
+            with self.subTest(words=words):
+                self.assertEqual(self.complete(*words), offered.split())
+
+    def test_every_option_of_the_help_is_offered(self):
+        usage = run_launcher(["--help"], home=make_home(self)).stdout.decode()
+        options = set(re.findall(r"(?m)^  (?:-h, )?(--[a-z-]+)", usage))
+        offered = set()
+        for words in ([""], ["--setup", ""], ["--status", ""]):
+            offered.update(self.complete(*words))
+        self.assertEqual(options - offered, set())
 
 if __name__ == "__main__":
     unittest.main()
