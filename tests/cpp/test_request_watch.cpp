@@ -68,7 +68,9 @@ Watched run(const std::string& expression, const std::string& input, bool watche
                                        "outcome += ' | ' + sink.buffer.getvalue().decode()\n",
                                        Py_file_input, ns.get(), ns.get()));
     EXPECT_TRUE(done);
-    PyErr_Print();
+    if (!done) {
+        PyErr_Print();
+    }
     run.outcome = utf8(PyDict_GetItemString(ns.get(), "outcome"));
     return run;
 }
