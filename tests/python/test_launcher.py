@@ -163,11 +163,13 @@ class ProcessTest(unittest.TestCase):
         for action in ("get", "store", "erase"):
             stopped = []
             for step in range(40):
-                process = subprocess.Popen([LAUNCHER, action], stdin=subprocess.PIPE,
+                read_end, write_end = os.pipe()
+                os.write(write_end, request)
+                os.close(write_end)
+                process = subprocess.Popen([LAUNCHER, action], stdin=read_end,
                                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                                            env=clean_env(HOME=home), cwd=home)
-                process.stdin.write(request)
-                process.stdin.close()
+                os.close(read_end)
                 time.sleep(step * 0.002)
                 os.kill(process.pid, signal.SIGSTOP)
                 _, status = os.waitpid(process.pid, os.WUNTRACED)
