@@ -12,8 +12,10 @@ empty folder hides that CPython's prefix; otherwise they say so and skip
 those runs. Either way its sys.path holds only its own runtime, so a module
 the bundle lacks fails the run.
 """
+import functools
 import glob
 import gzip
+import json
 import os
 import shutil
 import subprocess
@@ -23,7 +25,8 @@ import tempfile
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "python"))
-from launcher_support import GITHUB_REQUEST, TOKEN, answer, clean_env, make_home  # noqa: E402
+from launcher_support import (GITHUB_REQUEST, TOKEN, answer, clean_env, config_path,  # noqa: E402
+                              make_home, no_token_line, rejected_token_line)
 
 SOURCE_DIR = os.environ.get("KESTRUNE_SOURCE_DIR", "")
 PYTHON = os.environ.get("KESTRUNE_PYTHON", sys.executable)
@@ -37,24 +40,48 @@ CPYTHON_PREFIX = os.path.realpath(_PREFIX)
 # What --version prints from a bundled launcher: the CPython linked in is the
 # one it was built from.
 VERSION_OUTPUT = b"git-credential-kestrune 1.0.0\nCPython %s, bundled runtime\n" % _VERSION.encode()
+CONFIG = json.dumps({"github_token": TOKEN}).encode()
+GIT_ANSWER = GITHUB_REQUEST[:-1] + b"username=x-access-token\npassword=" + TOKEN.encode() + b"\n\n"
 
-# (arguments, stdin or None for a closed stdin, expected exit status or None
-# for the development launcher's, stdout or None to leave it unchecked): one
-# run of each kind that the bundle was made from. The launcher's own tools
-# answer by the machine's git set-up, so the development launcher says what
-# status to expect.
+
+def no_token(reason):
+    return functools.partial(no_token_line, reason)
+
+
+# What users and git do, written from the helper's documented behaviour and
+# not from the runs the bundle was traced on, so that a module the bundle
+# lacks on any of them fails here. Each: (arguments, the config file's bytes
+# or None for none, stdin or None for a closed stdin, exit status or None for
+# the development launcher's, stdout or None to leave it unchecked, and for
+# status 0 the stderr line by the config file's path, or None for nothing).
+# The launcher's own tools answer by the machine's git set-up, so the
+# development launcher says what status to expect.
 RUNS = [
-    (["get"], GITHUB_REQUEST, 0, answer(TOKEN)),
-    ([], GITHUB_REQUEST, 0, answer(TOKEN)),
-    (["get"], b"protocol=https\nhost=example.com\n\n", 0, b""),
-    (["store"], GITHUB_REQUEST + b"username=u\npassword=p\n\n", 0, b""),
-    (["erase"], GITHUB_REQUEST, 0, b""),
-    (["get"], None, 1, b""),
-    (["--version"], b"", 0, VERSION_OUTPUT),
-    (["--help"], b"", 0, None),
-    (["--status"], b"", None, None),
-    (["--setup", "--dry-run"], b"", None, None),
-    (["--remove", "--dry-run"], b"", None, None),
+    # git fetching from GitHub, from one of its subdomains, with no action
+    # word, and from another host.
+    (["get"], CONFIG, GITHUB_REQUEST, 0, answer(TOKEN), None),
+    (["get"], CONFIG, b"protocol=https\nhost=api.github.com\npath=o/r.git\n\n", 0,
+     answer(TOKEN), None),
+    ([], CONFIG, GITHUB_REQUEST, 0, answer(TOKEN), None),
+    (["get"], CONFIG, b"protocol=https\nhost=gitlab.example\n\n", 0, b"", None),
+    # No answer for GitHub: never signed in, a config file that is not UTF-8,
+    # a token that would break the answer's lines. The follow-up says why.
+    (["get"], None, GITHUB_REQUEST, 0, b"", no_token("no such file")),
+    (["get"], b'{"github_token": "\xff"}', GITHUB_REQUEST, 0, b"", no_token("not valid JSON")),
+    (["get"], json.dumps({"github_token": TOKEN + "\nusername=x"}).encode(), GITHUB_REQUEST, 0,
+     b"", no_token("github_token is not 1 to 4000 printable ASCII characters")),
+    # git storing the answer that worked, and erasing it when GitHub
+    # rejected it: the follow-up tells the user to sign in again.
+    (["store"], CONFIG, GIT_ANSWER, 0, b"", None),
+    (["erase"], CONFIG, GIT_ANSWER, 0, b"", rejected_token_line),
+    # A closed stdin: the traceback of the uncaught exception.
+    (["get"], CONFIG, None, 1, b"", None),
+    (["--version"], CONFIG, b"", 0, VERSION_OUTPUT, None),
+    (["--help"], CONFIG, b"", 0, None, None),
+    (["--status"], CONFIG, b"", None, None, None),
+    (["--status", "--json"], None, b"", None, None, None),
+    (["--setup", "--dry-run"], CONFIG, b"", None, None, None),
+    (["--remove", "--dry-run"], CONFIG, b"", None, None, None),
 ]
 
 
@@ -109,20 +136,22 @@ class BundledLauncherChecks:
                     self.assertEqual(f.read(), g.read())
 
     def check_runs(self, launcher, hide_prefix):
-        home = make_home(self, {"github_token": TOKEN})
-        for args, stdin, status, stdout in RUNS:
-            with self.subTest(args=args, stdin=stdin, hide_prefix=hide_prefix):
+        for args, config, stdin, status, stdout, stderr in RUNS:
+            with self.subTest(args=args, config=config, stdin=stdin, hide_prefix=hide_prefix):
+                home = make_home(self, raw=config)
                 result = run(launcher, args, stdin, home, hide_prefix)
                 if status is None:
                     expected = run(DEVELOPMENT_LAUNCHER, args, stdin, home, False)
                     self.assertEqual(result.returncode, expected.returncode, result.stderr)
                     self.assertNotIn(b"Traceback", result.stderr)
+                    if "--json" in args:
+                        self.assertEqual(json.loads(result.stdout), json.loads(expected.stdout))
                     continue
                 self.assertEqual(result.returncode, status, result.stderr)
                 if stdout is not None:
                     self.assertEqual(result.stdout, stdout)
                 if status == 0:
-                    self.assertEqual(result.stderr, b"")
+                    self.assertEqual(result.stderr, stderr(config_path(home)) if stderr else b"")
                 else:
                     self.assertTrue(result.stderr.endswith(
                         b"TypeError: 'NoneType' object is not iterable\n"), result.stderr)
