@@ -64,10 +64,14 @@ bool name_characters_only(PyObject* text)
 }
 
 // Interns the string in `slot`, which then holds the interpreter's one
-// string of that text (an earlier interned one, or this one).
+// string of that text (an earlier interned one, or this one). Most are
+// interned already: the interpreter's own identifiers, and strings that
+// another tuple of the table holds too.
 void intern(PyObject** slot)
 {
-    PyUnicode_InternInPlace(slot);
+    if (!PyUnicode_CHECK_INTERNED(*slot)) {
+        PyUnicode_InternInPlace(slot);
+    }
 }
 
 void intern_names(PyObject* names)
