@@ -10,7 +10,8 @@ import unittest
 import urllib.parse
 
 import https_server
-from launcher_support import LAUNCHER, TOKEN, clean_env, config_path, make_home, no_token_line
+from launcher_support import (LAUNCHER, TOKEN, GitHome, clean_env, config_path, make_home,
+                              no_token_line)
 
 # A second helper that answers whatever the first leaves unanswered, so that a
 # request our helper stays silent on shows up as this answer.
@@ -169,40 +170,25 @@ class GitHomeCase(unittest.TestCase):
     """A home with the user's git config, a stale token in ~/.git-credentials
     and the Kestrune config; git and the launcher run with only this home."""
 
-    config = {"github_token": TOKEN}
-
     def setUp(self):
-        self.home = make_home(self, self.config)
-        self.gitconfig = os.path.join(self.home, b".gitconfig")
-        self.write(b".gitconfig", USER_GITCONFIG)
+        self.g = GitHome(self, gitconfig=USER_GITCONFIG)
+        self.home = self.g.home
         self.write(b".git-credentials", STALE_CREDENTIALS)
-        self.path = os.environ["PATH"]
 
     def write(self, name, data):
-        with open(os.path.join(self.home, name), "wb") as f:
-            f.write(data)
+        self.g.write(name, data)
 
     def read(self, name):
-        with open(os.path.join(self.home, name), "rb") as f:
-            return f.read()
-
-    def env(self):
-        env = clean_env(HOME=self.home, PATH=self.path, GIT_CONFIG_NOSYSTEM="1",
-                        GIT_TERMINAL_PROMPT="0")
-        env.pop("LD_PRELOAD", None)  # as in GitCase.git
-        return env
+        return self.g.read(name)
 
     def run_command(self, argv, stdin=b"", cwd=None):
-        return subprocess.run(argv, input=stdin, env=self.env(), cwd=cwd or self.home,
-                              capture_output=True, timeout=60)
+        return self.g.run(argv, stdin, cwd)
 
     def launcher(self, *args, launcher=LAUNCHER, cwd=None):
-        result = self.run_command([launcher, *args], cwd=cwd)
-        self.assertNotIn(TOKEN.encode(), result.stdout + result.stderr)
-        return result
+        return self.g.launcher(*args, launcher=launcher, cwd=cwd)
 
     def fill(self, url):
-        result = self.run_command(["git", "credential", "fill"], b"url=" + url + b"\n\n")
+        result = self.g.fill(url)
         self.assertEqual(result.returncode, 0, result.stderr)
         return result.stdout
 
@@ -214,7 +200,11 @@ class SetupTest(GitHomeCase):
             answer_lines(b"olduser", b"stale-token")))
 
         result = self.launcher("--setup")
-        self.assertEqual((result.returncode, result.stderr), (0, b""))
+        self.assertEqual(result.returncode, 0)
+        self.assertEqual(result.stderr, b"git-credential-kestrune: warning: stored credentials: 1 "
+                         b"github.com entry in plain text in " + self.g.file(".git-credentials")
+                         + b"; fix: printf '%s\\n' protocol=https host=github.com '' | "
+                         b"git credential-store erase\n")
         token_answer = answer_lines(b"x-access-token", TOKEN.encode())
         for host in (b"github.com", b"gist.github.com"):
             with self.subTest(host=host):
@@ -236,34 +226,20 @@ class SetupTest(GitHomeCase):
             self.assertEqual((result.returncode, result.stderr), (0, b""))
             self.assertEqual(self.read(b".gitconfig"), USER_GITCONFIG)
 
-    def test_remove_leaves_empty_entries_it_cannot_tell_from_the_users(self):
-        own = b'[credential "https://github.com"]\n\thelper = \n\thelper = other-helper\n'
-        self.write(b".gitconfig", USER_GITCONFIG + own)
-        self.assertEqual(self.launcher("--setup").returncode, 0)
-        result = self.launcher("--remove")
-        self.assertEqual(result.returncode, 0)
-        self.assertIn(b"left the empty credential.https://github.com.helper entries in place",
-                      result.stderr)
-        config = self.read(b".gitconfig")
-        self.assertNotIn(os.fsencode(LAUNCHER), config)
-        self.assertIn(b"\thelper = other-helper\n", config)
-
-    def test_dry_run_prints_the_commands_that_setup_runs(self):
+    def test_dry_run_prints_the_change_and_changes_nothing(self):
         result = self.launcher("--setup", "--dry-run")
         self.assertEqual((result.returncode, result.stderr), (0, b""))
         self.assertEqual(self.read(b".gitconfig"), USER_GITCONFIG)
-        commands = result.stdout.decode().splitlines()
-        self.assertEqual(len(commands), 4)
-        self.assertTrue(all(c.startswith("git config --global --add ") for c in commands))
-        ran = self.run_command(["sh", "-e", "-c", result.stdout.decode()])
-        self.assertEqual(ran.returncode, 0, ran.stderr)
-        by_hand = self.read(b".gitconfig")
-        self.write(b".gitconfig", USER_GITCONFIG)
+        diff = result.stdout.decode().splitlines()
+        path = os.fsdecode(self.g.file(".gitconfig"))
+        self.assertEqual(diff[:2], ["--- " + path, "+++ " + path])
         self.launcher("--setup")
-        self.assertEqual(self.read(b".gitconfig"), by_hand)
+        added = self.read(b".gitconfig")[len(USER_GITCONFIG):].decode().replace("\t", "\\t")
+        self.assertEqual([line[1:] for line in diff if line.startswith("+") and line[1:2] != "+"],
+                         added.splitlines())
         removal = self.launcher("--remove", "--dry-run")
-        self.assertEqual(len(removal.stdout.splitlines()), 4)
-        self.assertEqual(self.read(b".gitconfig"), by_hand)
+        self.assertEqual(sum(1 for line in removal.stdout.splitlines() if line.startswith(b"-\\t")), 4)
+        self.assertIn(b"-[credential \"https://github.com\"]\n", removal.stdout)
 
     def test_scopes(self):
         repo = os.path.join(self.home, b"repo")
@@ -286,10 +262,11 @@ class SetupTest(GitHomeCase):
         os.remove(config_path(self.home))
         result = self.launcher("--setup")
         self.assertEqual(result.returncode, 0)
-        self.assertEqual(result.stderr, b"git-credential-kestrune: warning: no token yet: no such file ("
-                         + config_path(self.home) + b"); sign in to Kestrune to save one\n")
-        self.path = os.path.join(self.home, b"empty-bin")
-        os.mkdir(self.path)
+        self.assertTrue(result.stderr.endswith(
+            b"\ngit-credential-kestrune: warning: no token yet: no such file ("
+            + config_path(self.home) + b"); sign in to Kestrune to save one\n"), result.stderr)
+        self.g.path = os.path.join(self.home, b"empty-bin")
+        os.mkdir(self.g.path)
         for args in (["--setup"], ["--remove"]):
             result = self.launcher(*args)
             self.assertEqual((result.returncode, result.stdout), (1, b""))
@@ -302,7 +279,7 @@ class SetupTest(GitHomeCase):
         with open(os.path.join(folder, b"git"), "w") as f:
             f.write("#!/bin/sh\ntouch '%s'\n" % os.fsdecode(marker))
         os.chmod(os.path.join(folder, b"git"), 0o755)
-        self.path = b"." + os.pathsep.encode() + os.fsencode(self.path)
+        self.g.path = b"." + os.pathsep.encode() + os.fsencode(self.g.path)
         for args in (["--setup"], ["--remove"], ["--status"]):
             self.launcher(*args, cwd=folder)
         self.assertFalse(os.path.exists(marker))
@@ -385,33 +362,32 @@ class StatusTest(GitHomeCase):
         status, checks = self.report()
         self.assertEqual(status, 1)
         chain = checks["helpers for https://github.com"]
-        self.assertFalse(chain["ok"])
-        self.assertEqual(len(chain["before"]), 1)
-        self.assertTrue(chain["before"][0].startswith("store (global "))
-        self.assertEqual(chain["fix"], "git-credential-kestrune --setup")
-        self.assertFalse(checks["stored credentials"]["ok"])
+        self.assertEqual([(h["helper"], h["scope"], h["launcher"]) for h in chain["helpers"]],
+                         [("store", "global", "other helper"), (LAUNCHER, "global", "this launcher")])
+        self.assertEqual((chain["status"], chain["fix"]), ("problem", "git-credential-kestrune --setup"))
+        self.assertEqual(chain["message"], "store (%s) answers before this launcher"
+                         % os.fsdecode(self.g.file(".gitconfig")))
+        self.assertEqual(checks["stored credentials"]["status"], "warning")
         self.assertEqual(checks["stored credentials"]["hosts"], ["github.com"])
 
         # Set up, but a repository adds a helper after it and has a remote
-        # with a token in its URL.
+        # with a token in its URL, which git sends instead of asking.
         self.launcher("--setup")
-        repo = os.path.join(self.home, b"repo")
-        self.run_command(["git", "init", "-q", repo])
+        repo = self.g.repository("https://x-access-token:%s@github.com/o/r.git" % TOKEN)
         self.run_command(["git", "config", "credential.helper", "store"], cwd=repo)
-        self.run_command(["git", "remote", "add", "origin",
-                          "https://x-access-token:%s@github.com/o/r.git" % TOKEN], cwd=repo)
         status, checks = self.report(cwd=repo)
-        self.assertEqual(status, 0)  # git still gets the token from this helper first
+        self.assertEqual(status, 1)
         chain = checks["helpers for https://github.com"]
-        self.assertEqual((chain["ok"], chain["before"], len(chain["after"])), (False, [], 1))
-        self.assertTrue(chain["after"][0].startswith("store (local "))
-        remote = checks["remote origin"]
-        self.assertFalse(remote["ok"])
-        self.assertEqual(remote["fix"], "git remote set-url origin https://github.com/o/r.git")
+        self.assertEqual((chain["status"], [h["scope"] for h in chain["helpers"]]),
+                         ("warning", ["global", "local"]))
+        self.assertEqual(chain["fix"], "remove them, or git-credential-kestrune --setup --local")
+        remote = checks["remote r0"]
+        self.assertEqual((remote["status"], remote["fix"]),
+                         ("problem", "git remote set-url r0 https://github.com/o/r.git"))
 
     def test_no_git(self):
-        self.path = os.path.join(self.home, b"empty-bin")
-        os.mkdir(self.path)
+        self.g.path = os.path.join(self.home, b"empty-bin")
+        os.mkdir(self.g.path)
         status, checks = self.report()
         self.assertEqual((status, checks["git"]["ok"]), (1, False))
 
