@@ -233,20 +233,22 @@ def report_setup(git, changed, where, target=None):
                     for url in CHECKED_URLS]
             remotes, _ = status.remote_checks(git, sandbox)
     except git_command.GitError as e:
-        say("wrote %s, but git cannot read its config now: %s" % (where, git_config.explained(git, e)),
-            sys.stderr)
+        say("the %s holds the entries, but git cannot read its config: %s"
+            % (where, git_config.explained(git, e)), sys.stderr)
         return 1
     if target is not None and not any(e.file and same_file(e.file, target) for e in entries):
-        say("wrote %s, which git does not read here: include it from a config file git reads "
-            "(git config --global --add include.path FILE) or name it in GIT_CONFIG_GLOBAL" % where)
+        say("the %s holds the entries; git does not read it here: include it from a config file "
+            "git reads (git config --global --add include.path FILE)" % where)
         return 0
-    failed = [check for check, ok in urls if not ok]
+    failed = [check for check, ok in urls if not ok] + [check for check in remotes if check.taken]
     for check in failed:
-        say("wrote %s, but git still does not ask %s first: %s%s"
-            % (where, PROGRAM, check.message, "; fix: " + check.fix if check.fix else ""), sys.stderr)
+        say("the %s holds the entries, but git still does not ask %s first (%s): %s%s"
+            % (where, PROGRAM, check.name, check.message, "; fix: " + check.fix if check.fix else ""),
+            sys.stderr)
     if failed:
         return 1
-    only = all(check.status == status.OK for check, _ in urls)
+    only = all(check.status == status.OK for check, _ in urls) and not any(
+        check.status == status.WARNING and "helpers" in check.details for check in remotes)
     say("git %s %s %s for %s (%s)" % ("now asks" if changed else "already asks",
                                       "only" if only else "first", helper_chain.launcher_path(),
                                       " and ".join(URL_PATTERNS), where))

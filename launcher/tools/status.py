@@ -55,11 +55,14 @@ ROLE_PROBLEMS = {
 
 class Check:
     """One line of the report: `status` is OK, PROBLEM (the verdict fails),
-    WARNING (something to fix that leaves the verdict) or INFO."""
+    WARNING (something to fix that leaves the verdict) or INFO. `taken`: git
+    does not get the token from this launcher because of its helper entries,
+    which --setup in the right file mends."""
 
-    def __init__(self, name, status, message, fix=None, **details):
+    def __init__(self, name, status, message, fix=None, taken=False, **details):
         self.name, self.status, self.message, self.fix, self.details = (
             name, status, message, fix, details)
+        self.taken = taken
 
     def text(self):
         line = "%-8s %s: %s" % (self.status, self.name, self.message)
@@ -166,12 +169,13 @@ def chain_check(git, asked, url, name, decides=True):
         return Check(name, bad, "%s holds %s with no value (no \"=\"), at which git stops with "
                      "\"bad config variable\"" % (line_of(entry), entry.key),
                      "write \"helper =\" there to drop the helpers before it, or delete the line",
-                     **details), False
+                     taken=True, **details), False
     roles = [helper_chain.helper_role(git, e.value) for e in asked.helpers]
     if not asked.helpers:
         after = " after the empty entry in %s" % asked.reset.place() if asked.reset else ""
         fix = setup_fix(git, asked.reset) if asked.reset else SETUP_FIX
-        return Check(name, bad, "git asks no helper for %s%s" % (url, after), fix, **details), False
+        return Check(name, bad, "git asks no helper for %s%s" % (url, after), fix, taken=True,
+                     **details), False
     first, role = asked.helpers[0], roles[0]
     if role.kind != helper_chain.THIS:
         if role.kind in ROLE_PROBLEMS:
@@ -183,7 +187,8 @@ def chain_check(git, asked, url, name, decides=True):
             message = "%s %s %s" % (listing(before), "answers" if len(before) == 1 else "answer",
                                     "before this launcher" if ours else "first; git does not ask "
                                     "this launcher")
-        return Check(name, bad, message, setup_fix(git, asked.reset or first), **details), False
+        return Check(name, bad, message, setup_fix(git, asked.reset or first), taken=True,
+                     **details), False
     later = [(e, r) for e, r in zip(asked.helpers[1:], roles[1:]) if r.kind != helper_chain.THIS]
     foreign = [e for e, r in later if r.foreign]
     if foreign:
@@ -192,7 +197,7 @@ def chain_check(git, asked, url, name, decides=True):
                         "gets" if len(foreign) == 1 else "get"),
                      "delete %s from %s" % ("it" if len(foreign) == 1 else "them",
                                             ", ".join(sorted({e.place() for e in foreign}))),
-                     **details), False
+                     taken=True, **details), False
     if later:
         entries = [e for e, _ in later]
         return Check(name, WARNING, "%s %s copies of the token when git stores it after %s"
@@ -244,18 +249,19 @@ def plain_url(parts, keep_port=True):
 def remote_urls(git):
     """(remote, URL) pairs of the current repository, fetch and push URLs as
     git uses them (url.<base>.insteadOf applied), each once."""
-    names = []
+    configured = {}
     for entry in git_config.read_entries(git, r"^remote\..*\.(push)?url$"):
         name = entry.key[len("remote."):entry.key.rindex(".")]
-        if name not in names:
-            names.append(name)
+        configured.setdefault(name, []).append(entry.value or "")
     pairs = []
-    for name in names:
+    for name, values in configured.items():
+        urls = []
         for push in ([], ["--push"]):
             done = git_command.run(git, ["remote", "get-url", *push, "--all", "--", name])
-            urls = done.stdout.decode("utf-8", "surrogateescape").splitlines() \
+            urls += done.stdout.decode("utf-8", "surrogateescape").splitlines() \
                 if done.returncode == 0 else []
-            pairs += [(name, url) for url in urls if (name, url) not in pairs]
+        # A name git does not take for a remote's: its URLs as they stand.
+        pairs += [(name, url) for url in urls or values if (name, url) not in pairs]
     return pairs
 
 
@@ -266,7 +272,7 @@ def remote_check(git, sandbox, name, url):
     parts = split_url(url)
     if parts is None or parts[0] not in ("http", "https"):
         return None, True
-    scheme, userinfo, host, port, _ = parts
+    scheme, userinfo, host, _, _ = parts
     github = scheme == "https" and _kestrune_rules.host_is_github(host)
     check_name = "remote " + name
     fix_words = ["git", "remote", "set-url", name, plain_url(parts)]
@@ -282,11 +288,11 @@ def remote_check(git, sandbox, name, url):
     check.details["remote"] = name
     if ok and asked.host is not None and not _kestrune_rules.host_is_github(asked.host):
         fix_words[-1] = plain_url(parts, keep_port=False)
-        return Check(check_name, PROBLEM, "%s: the helper does not answer for the host %s "
-                     "(its port is not a port)" % (url, host + ":" + (port or "")),
+        return Check(check_name, PROBLEM, "%s: the helper does not answer for the host %s, "
+                     "which is not GitHub's (a port that is not valid?)" % (url, asked.host),
                      safe_text.command_text(fix_words), **check.details), False
+    check.message = "%s: %s" % (url, check.message)
     if ok and check.status == OK:
-        check.message = "%s: %s" % (url, check.message)
         if userinfo:
             check.status, check.message = INFO, check.message + "; the user name in the URL " \
                 "is only passed to the helpers"
