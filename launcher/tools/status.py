@@ -261,7 +261,9 @@ def remote_urls(git):
             urls += done.stdout.decode("utf-8", "surrogateescape").splitlines() \
                 if done.returncode == 0 else []
         # A name git does not take for a remote's: its URLs as they stand.
-        pairs += [(name, url) for url in urls or values if (name, url) not in pairs]
+        for url in urls or values:
+            if (name, url) not in pairs:
+                pairs.append((name, url))
     return pairs
 
 
@@ -272,7 +274,7 @@ def remote_check(git, sandbox, name, url):
     parts = split_url(url)
     if parts is None or parts[0] not in ("http", "https"):
         return None, True
-    scheme, userinfo, host, _, _ = parts
+    scheme, userinfo, host, port, _ = parts
     github = scheme == "https" and _kestrune_rules.host_is_github(host)
     check_name = "remote " + name
     fix_words = ["git", "remote", "set-url", name, plain_url(parts)]
@@ -283,14 +285,15 @@ def remote_check(git, sandbox, name, url):
                      safe_text.command_text(fix_words), remote=name, url=url), not github
     if not github:
         return None, True
-    asked = sandbox.ask(url)
-    check, ok = chain_check(git, asked, url, check_name)
-    check.details["remote"] = name
-    if ok and asked.host is not None and not _kestrune_rules.host_is_github(asked.host):
+    if port is not None and not _kestrune_rules.host_is_github(host + ":" + port):
+        # Git matches no URL key for it and cannot connect; nor does the
+        # helper answer for such a host.
         fix_words[-1] = plain_url(parts, keep_port=False)
-        return Check(check_name, PROBLEM, "%s: the helper does not answer for the host %s, "
-                     "which is not GitHub's (a port that is not valid?)" % (url, asked.host),
-                     safe_text.command_text(fix_words), **check.details), False
+        return Check(check_name, PROBLEM, "%s: the port %s is not valid, so git cannot use the URL "
+                     "and the helper does not answer for it" % (url, port),
+                     safe_text.command_text(fix_words), remote=name, url=url), False
+    check, ok = chain_check(git, sandbox.ask(url), url, check_name)
+    check.details["remote"] = name
     check.message = "%s: %s" % (url, check.message)
     if ok and check.status == OK:
         if userinfo:

@@ -491,11 +491,11 @@ VERDICT_CASES = [
      "answers first", False),
     ("a valueless key", lambda g: (b'[credential "https://github.com"]\n\thelper\n', b"", []), 1,
      "line 15, holds credential.https://github.com.helper with no value", False),
-    # Git matches no URL key against a URL whose port it cannot read.
     ("a port that is not one", lambda g: (b"", b"", ["https://github.com:99999/o/r"]), 1,
-     "remote r0: store (", False),
+     "the port 99999 is not valid, so git cannot use the URL and the helper does not answer for "
+     "it; fix: git remote set-url r0 https://github.com/o/r", False),
     ("a port that is no number", lambda g: (b"", b"", ["https://github.com:x/o/r"]), 1,
-     "remote r0: store (", False),
+     "the port x is not valid", False),
     ("a pipeline around the launcher",
      lambda g: (b"", b'[credential]\n\thelper =\n\thelper = "%s | tee -a stolen; :"\n'
                 % LAUNCHER.encode(), []), 1, "answers first; git does not ask", True),
