@@ -5,10 +5,25 @@
 #   1. Python3_EXECUTABLE given on the command line;
 #   2. a working `python3.12` on PATH (a pyenv shim that is not selected fails
 #      here and is skipped);
-#   3. the prefix that `pyenv prefix 3.12` prints.
-# Configuration stops with a message that names what is missing.
+#   3. the prefix that `pyenv prefix 3.12` prints (pyenv from PATH, or from
+#      $PYENV_ROOT/bin or ~/.pyenv/bin, where a clone of it lives).
+# Configuration stops with a message that names what is missing and how to
+# get it where the distribution has no CPython 3.12 (Debian 12, whose Python
+# is 3.11); README.md gives the same recipe.
 
 set(_cpy_why "")
+set(_cpy_recipe
+  "Where the distribution packages CPython 3.12, install its interpreter with "
+  "its development files (headers and libpython3.12.so). Debian 12 has none: "
+  "build one with pyenv and --enable-shared, which installs the shared and the "
+  "static library. CPython's build dependencies first, then pyenv, then "
+  "CPython 3.12:\n"
+  "  sudo apt-get install build-essential curl git libbz2-dev libffi-dev liblzma-dev \\\n"
+  "    libncurses-dev libreadline-dev libsqlite3-dev libssl-dev tk-dev uuid-dev \\\n"
+  "    xz-utils zlib1g-dev\n"
+  "  git clone https://github.com/pyenv/pyenv.git ~/.pyenv\n"
+  "  PYTHON_CONFIGURE_OPTS=--enable-shared ~/.pyenv/bin/pyenv install 3.12\n"
+  "The build finds it through ~/.pyenv/bin/pyenv, with nothing selected or added to PATH.")
 
 function(_cpy_probe exe out_ok)
   execute_process(
@@ -43,7 +58,11 @@ if(NOT Python3_EXECUTABLE)
 endif()
 
 if(NOT Python3_EXECUTABLE)
-  find_program(_cpy_pyenv NAMES pyenv NO_CACHE)
+  set(_cpy_pyenv_dirs "$ENV{HOME}/.pyenv/bin")
+  if(DEFINED ENV{PYENV_ROOT})
+    list(PREPEND _cpy_pyenv_dirs "$ENV{PYENV_ROOT}/bin")
+  endif()
+  find_program(_cpy_pyenv NAMES pyenv NO_CACHE PATHS ${_cpy_pyenv_dirs})
   if(_cpy_pyenv)
     execute_process(COMMAND "${_cpy_pyenv}" prefix 3.12
       RESULT_VARIABLE _rc OUTPUT_VARIABLE _prefix ERROR_QUIET OUTPUT_STRIP_TRAILING_WHITESPACE)
@@ -64,8 +83,8 @@ endif()
 if(NOT Python3_EXECUTABLE)
   message(FATAL_ERROR
     "CPython 3.12 was not found:\n${_cpy_why}"
-    "Install CPython 3.12 with its headers and shared library (Debian: python3.12 "
-    "python3.12-dev; or `pyenv install 3.12`), or pass -DPython3_EXECUTABLE=/path/to/python3.12.")
+    "Install CPython 3.12 with its headers and shared library, or pass "
+    "-DPython3_EXECUTABLE=/path/to/python3.12.\n" ${_cpy_recipe})
 endif()
 
 set(Python3_EXECUTABLE "${Python3_EXECUTABLE}" CACHE FILEPATH "CPython 3.12 interpreter" FORCE)
@@ -80,8 +99,7 @@ foreach(_part Interpreter Development.Module Development.Embed)
     string(REPLACE "Development.Module" "headers (Python.h) for extension modules" _what "${_part}")
     string(REPLACE "Development.Embed" "shared library libpython3.12.so for embedding" _what "${_what}")
     message(FATAL_ERROR
-      "CPython 3.12 at ${Python3_ROOT_DIR} lacks its ${_what}. "
-      "Install the development files (Debian: python3.12-dev) or build CPython with --enable-shared.")
+      "CPython 3.12 at ${Python3_ROOT_DIR} lacks its ${_what}.\n" ${_cpy_recipe})
   endif()
 endforeach()
 if(NOT Python3_VERSION_MAJOR EQUAL 3 OR NOT Python3_VERSION_MINOR EQUAL 12)

@@ -113,7 +113,7 @@ int register_qualified_name(PyObject* module)
     return PyDict_SetItemString(modules, module_qualified_name, module);
 }
 
-// The cached builtins and the prepared argument tuples.
+// The cached builtins, the prepared argument tuples and the request key.
 int prepare_call_objects()
 {
     using runtime::set_field;
@@ -135,7 +135,11 @@ int prepare_call_objects()
         return -1;
     }
     set_field(module_state.host_get_args, steal(PyTuple_Pack(2, K[n_host], K[str_empty])));
-    return module_state.host_get_args ? 0 : -1;
+    if (!module_state.host_get_args) {
+        return -1;
+    }
+    set_field(module_state.protocol_key, steal(PyUnicode_InternFromString("protocol")));
+    return module_state.protocol_key ? 0 : -1;
 }
 
 // The functions' code objects, sharing equal variable-name tuples.
@@ -166,8 +170,10 @@ int make_code_objects()
 // script line for the traceback entry.
 int fill_state_and_run_body(PyObject* module)
 {
-    runtime::state.is_coroutine_name = module_state.constants[n__is_coroutine];
-    runtime::state.asyncio_coroutines_name = module_state.constants[n_asyncio_coroutines];
+    using runtime::borrow;
+    runtime::set_field(runtime::state.is_coroutine_name, borrow(constant(n__is_coroutine)));
+    runtime::set_field(runtime::state.asyncio_coroutines_name,
+                       borrow(constant(n_asyncio_coroutines)));
     if (fetch_shared_types() < 0 || register_qualified_name(module) < 0 ||
         prepare_call_objects() < 0 || make_code_objects() < 0) {
         return 1;

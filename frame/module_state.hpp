@@ -1,9 +1,10 @@
 // ModuleState: the single process-wide record of the module.
 //
 // The module declares no per-module state block: the exec step fills this
-// record once and everything else reads it directly. It holds one strong
-// reference to every object it names and is never released (the module has no
-// teardown), so readers use its fields as borrowed references.
+// record once and everything else reads it directly. Every object field is
+// marked `owned`: it holds one strong reference, written with
+// runtime::set_field, and is never released (the module has no teardown), so
+// readers use it as a borrowed reference.
 //
 // The fields that the runtime library reads as well (module_dict,
 // builtins_module, empty_tuple, empty_bytes, function_type and the code-object
@@ -23,17 +24,21 @@ namespace kestrune {
 inline constexpr int code_object_count = 5;
 
 struct ModuleState {
-    PyObject* native_runtime_module;  // sys.modules["native_runtime"]
-    PyObject* empty_str;              // the empty str, made beside the empty tuple and bytes
-    PyObject* exit_args;              // (None, None, None): __exit__ after a clean with block
-    PyObject* token_get_args;         // ("github_token", "")
-    PyObject* host_get_args;          // ("host", "")
-    PyObject* code_objects[code_object_count];  // in the order of script_functions
-    PyObject* constants[constant_count];  // the ConstantTable
-    PyTypeObject* common_metatype;    // the shared _common_types_metatype
-    PyObject* builtin_open;           // builtins.open, fetched once
-    PyObject* bound_module;           // the module the exec step bound, or null
-    PyObject* builtin_print;          // builtins.print, fetched once
+    PyObject* native_runtime_module;  // sys.modules["native_runtime"], owned
+    PyObject* empty_str;              // the empty str, made with the empty tuple and bytes, owned
+    PyObject* exit_args;              // (None, None, None): a clean with block's __exit__, owned
+    PyObject* token_get_args;         // ("github_token", ""), owned
+    PyObject* host_get_args;          // ("host", ""), owned
+    // The interned key "protocol" of the parsed request, owned: read by
+    // protocol_allows_token at every GitHub `get`. The script has no such
+    // literal, so it is not in the constant table.
+    PyObject* protocol_key;
+    PyObject* code_objects[code_object_count];  // in the order of script_functions, owned
+    PyObject* constants[constant_count];        // the ConstantTable, owned
+    PyTypeObject* common_metatype;    // the shared _common_types_metatype, owned
+    PyObject* builtin_open;           // builtins.open, fetched once, owned
+    PyObject* bound_module;           // the module the exec step bound, or null, owned
+    PyObject* builtin_print;          // builtins.print, fetched once, owned
 };
 
 extern ModuleState module_state;

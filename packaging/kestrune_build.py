@@ -12,10 +12,22 @@ cp312 wheel of what it installed:
                                         its runtime and man page under the
                                         environment's prefix, where the
                                         launcher finds the runtime: ../lib
+    <name>.data/data/share/bash-completion/completions/git-credential-kestrune
+                                        the completion of its options
+    <name>.dist-info/licenses/LICENSE   the project's licence
 
 It builds against the interpreter the environment was made from, since a
 virtual environment has no headers or libpython of its own. CMake and Ninja
 come from PATH.
+
+prepare_metadata_for_build_wheel writes the metadata alone, from the [project]
+table of pyproject.toml and the version in CMakeLists.txt, so that pip on
+another Python than 3.12 refuses (Requires-Python) before anything is built.
+
+build_sdist packs exactly the files git tracks (`git ls-files`), plus the
+PKG-INFO it writes. Outside a git checkout (an unpacked sdist, say) it packs
+every file under the source folder except what .gitignore names: the build
+folders at the top (build/, build-*/, out/), __pycache__/ and *.pyc.
 """
 import base64
 import hashlib
@@ -28,18 +40,20 @@ import tarfile
 import tempfile
 import zipfile
 
-NAME = "git-credential-kestrune"
 DIST = "git_credential_kestrune"
-SUMMARY = "git credential helper for the Kestrune application"
 SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 SITE_DIR = "lib/python3.12/site-packages"
+# The licence file, in the source folder and, as licenses/LICENSE, in the
+# wheel's dist-info folder.
+LICENCE_FILE = "LICENSE"
 
 # 1 January 1980, the earliest time a zip entry can carry: the same sources
 # give the same wheel.
 ZIP_TIME = (1980, 1, 1, 0, 0, 0)
-# Source-tree entries that never go into an sdist: what git ignores, and git's
-# own folder.
-SDIST_SKIP = re.compile(r"\A(\.git|build|build-.*|out|__pycache__|.*\.pyc)\Z")
+# Outside a git checkout, what .gitignore keeps out of an sdist: the build
+# folders at the top, and bytecode anywhere.
+SDIST_SKIP_TOP = re.compile(r"\A(\.git|build|build-.*|out)\Z")
+SDIST_SKIP = re.compile(r"\A(__pycache__|.*\.pyc)\Z")
 
 
 def _version():
@@ -48,12 +62,37 @@ def _version():
     return match.group(1)
 
 
+def _project():
+    """The [project] table of pyproject.toml."""
+    with open(os.path.join(SOURCE_DIR, "pyproject.toml"), encoding="utf-8") as f:
+        text = f.read()
+    try:
+        import tomllib
+    except ImportError:
+        # Before CPython 3.11: the table's `key = "text"` lines, which are
+        # all that the metadata takes, so pip can still say that this Python
+        # is not the one.
+        table = text.partition("\n[project]\n")[2].partition("\n[")[0]
+        return dict(re.findall(r'(?m)^([\w-]+) = "([^"]*)"$', table))
+    return tomllib.loads(text)["project"]
+
+
 def _metadata(version):
+    project = _project()
     return ("Metadata-Version: 2.1\n"
             "Name: %s\n"
             "Version: %s\n"
             "Summary: %s\n"
-            "Requires-Python: ==3.12.*\n" % (NAME, version, SUMMARY))
+            "License: %s\n"
+            "License-File: %s\n"
+            "Requires-Python: %s\n" % (project["name"], version, project["description"],
+                                       project["license"], LICENCE_FILE,
+                                       project["requires-python"]))
+
+
+def _licence():
+    with open(os.path.join(SOURCE_DIR, LICENCE_FILE), "rb") as f:
+        return f.read()
 
 
 def _base_python():
@@ -80,7 +119,11 @@ def _stage(build_dir, stage_dir):
           "-DKESTRUNE_PYTHON_SITE_DIR=" + SITE_DIR,
           "-DPython3_EXECUTABLE=" + _base_python()])
     _run(["cmake", "--build", build_dir])
-    _run(["cmake", "--install", build_dir, "--prefix", stage_dir, "--strip"])
+    # The helper and the module; the licence goes to the dist-info folder
+    # instead of the environment's share/doc.
+    for component in ("helper", "module"):
+        _run(["cmake", "--install", build_dir, "--prefix", stage_dir, "--strip",
+              "--component", component])
 
 
 def _wheel_path(relative, data_dir):
@@ -114,6 +157,18 @@ def get_requires_for_build_sdist(config_settings=None):
     return []
 
 
+def prepare_metadata_for_build_wheel(metadata_directory, config_settings=None):
+    version = _version()
+    dist_info = "%s-%s.dist-info" % (DIST, version)
+    os.makedirs(os.path.join(metadata_directory, dist_info, "licenses"), exist_ok=True)
+    with open(os.path.join(metadata_directory, dist_info, "METADATA"), "w",
+              encoding="utf-8") as f:
+        f.write(_metadata(version))
+    with open(os.path.join(metadata_directory, dist_info, "licenses", LICENCE_FILE), "wb") as f:
+        f.write(_licence())
+    return dist_info
+
+
 def build_wheel(wheel_directory, config_settings=None, metadata_directory=None):
     version = _version()
     tag = "cp312-cp312-" + _platform_tag()
@@ -133,6 +188,7 @@ def build_wheel(wheel_directory, config_settings=None, metadata_directory=None):
                     files.append((_wheel_path(relative, data_dir), f.read(),
                                   os.access(path, os.X_OK)))
         files.append((dist_info + "/METADATA", _metadata(version).encode(), False))
+        files.append((dist_info + "/licenses/" + LICENCE_FILE, _licence(), False))
         files.append((dist_info + "/WHEEL",
                       ("Wheel-Version: 1.0\nGenerator: kestrune_build\n"
                        "Root-Is-Purelib: false\nTag: %s\n" % tag).encode(), False))
@@ -146,10 +202,30 @@ def build_wheel(wheel_directory, config_settings=None, metadata_directory=None):
     return wheel_name
 
 
-def _sdist_filter(info):
-    parts = info.name.split("/")[1:]
-    if any(SDIST_SKIP.match(part) for part in parts):
-        return None
+def _sdist_files():
+    """The source files an sdist holds, relative to the source folder."""
+    try:
+        top = subprocess.run(["git", "-C", SOURCE_DIR, "rev-parse", "--show-toplevel"],
+                             capture_output=True, text=True).stdout.strip()
+    except OSError:
+        top = ""
+    if top and os.path.realpath(top) == os.path.realpath(SOURCE_DIR):
+        listed = subprocess.run(["git", "-C", SOURCE_DIR, "ls-files", "-z"],
+                                capture_output=True, check=True).stdout
+        # A tracked file deleted from the work tree has nothing to pack.
+        return sorted(name for name in os.fsdecode(listed).split("\0")
+                      if name and os.path.lexists(os.path.join(SOURCE_DIR, name)))
+    files = []
+    for folder, dirs, names in os.walk(SOURCE_DIR):
+        relative = os.path.relpath(folder, SOURCE_DIR)
+        dirs[:] = [d for d in dirs if not SDIST_SKIP.match(d)
+                   and not (relative == "." and SDIST_SKIP_TOP.match(d))]
+        files.extend(os.path.normpath(os.path.join(relative, name)) for name in names
+                     if not SDIST_SKIP.match(name))
+    return sorted(files)
+
+
+def _sdist_entry(info):
     info.uid = info.gid = 0
     info.uname = info.gname = ""
     info.mtime = 0
@@ -166,8 +242,8 @@ def build_sdist(sdist_directory, config_settings=None):
         with open(pkg_info, "w", encoding="utf-8") as f:
             f.write(_metadata(version))
         with tarfile.open(path, "w:gz", format=tarfile.PAX_FORMAT) as archive:
-            for name in sorted(os.listdir(SOURCE_DIR)):
+            for name in _sdist_files():
                 archive.add(os.path.join(SOURCE_DIR, name), base + "/" + name,
-                            filter=_sdist_filter)
-            archive.add(pkg_info, base + "/PKG-INFO", filter=_sdist_filter)
+                            recursive=False, filter=_sdist_entry)
+            archive.add(pkg_info, base + "/PKG-INFO", filter=_sdist_entry)
     return os.path.basename(path)

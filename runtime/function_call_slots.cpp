@@ -46,31 +46,42 @@ inline F entry_as(PyMethodDef* ml) noexcept
     return reinterpret_cast<F>(reinterpret_cast<void (*)()>(ml->ml_meth));
 }
 
-} // namespace
+// The calling conventions of a definition that have a vectorcall entry.
+enum class Convention { noargs, o, fastcall_keywords, method };
 
-namespace {
-
-// The METH_NOARGS (`count` 0) and METH_O (`count` 1) entries: no keywords and
-// exactly `count` positional arguments after self, the one argument (or
-// NULL) handed to the definition's entry.
-template <int count>
-PyObject* vectorcall_counted(PyObject* func, PyObject* const* args, std::size_t nargsf,
-                             PyObject* kwnames)
+// The vectorcall entry for `convention`: take_self, then for METH_NOARGS and
+// METH_O (which refuse keywords) the count of what is left, and the
+// definition's entry run under the recursion guard.
+template <Convention convention>
+PyObject* vectorcall_entry(PyObject* func, PyObject* const* args, std::size_t nargsf,
+                           PyObject* kwnames)
 {
+    constexpr bool counted = convention == Convention::noargs || convention == Convention::o;
     NativeFunction* op = as_native_function(func);
     Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
     PyObject* self = nullptr;
-    if (!take_self(op, args, nargs, kwnames, true, self)) {
+    if (!take_self(op, args, nargs, kwnames, counted, self)) {
         return nullptr;
     }
     PyMethodDef* ml = op->base.func.m_ml;
-    if (nargs != count) {
-        PyErr_Format(PyExc_TypeError, "%.200s() %s (%zd given)", ml->ml_name,
-                     count == 0 ? "takes no arguments" : "takes exactly one argument", nargs);
-        return nullptr;
+    if constexpr (counted) {
+        constexpr Py_ssize_t count = convention == Convention::o ? 1 : 0;
+        if (nargs != count) {
+            PyErr_Format(PyExc_TypeError, "%.200s() %s (%zd given)", ml->ml_name,
+                         count == 0 ? "takes no arguments" : "takes exactly one argument", nargs);
+            return nullptr;
+        }
+        PyObject* arg = count == 0 ? nullptr : args[0];
+        return call_guarded([&] { return ml->ml_meth(self, arg); });
+    } else if constexpr (convention == Convention::fastcall_keywords) {
+        const auto entry = entry_as<_PyCFunctionFastWithKeywords>(ml);
+        return call_guarded([&] { return entry(self, args, nargs, kwnames); });
+    } else {
+        const auto entry = entry_as<PyCMethod>(ml);
+        return call_guarded([&] {
+            return entry(self, op->base.mm_class, args, static_cast<std::size_t>(nargs), kwnames);
+        });
     }
-    PyObject* arg = count == 0 ? nullptr : args[0];
-    return call_guarded([&] { return ml->ml_meth(self, arg); });
 }
 
 } // namespace
@@ -78,41 +89,25 @@ PyObject* vectorcall_counted(PyObject* func, PyObject* const* args, std::size_t 
 PyObject* vectorcall_noargs(PyObject* func, PyObject* const* args, std::size_t nargsf,
                             PyObject* kwnames)
 {
-    return vectorcall_counted<0>(func, args, nargsf, kwnames);
+    return vectorcall_entry<Convention::noargs>(func, args, nargsf, kwnames);
 }
 
 PyObject* vectorcall_o(PyObject* func, PyObject* const* args, std::size_t nargsf,
                        PyObject* kwnames)
 {
-    return vectorcall_counted<1>(func, args, nargsf, kwnames);
+    return vectorcall_entry<Convention::o>(func, args, nargsf, kwnames);
 }
 
 PyObject* vectorcall_fastcall_keywords(PyObject* func, PyObject* const* args, std::size_t nargsf,
                                        PyObject* kwnames)
 {
-    NativeFunction* op = as_native_function(func);
-    Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
-    PyObject* self = nullptr;
-    if (!take_self(op, args, nargs, kwnames, false, self)) {
-        return nullptr;
-    }
-    const auto entry = entry_as<_PyCFunctionFastWithKeywords>(op->base.func.m_ml);
-    return call_guarded([&] { return entry(self, args, nargs, kwnames); });
+    return vectorcall_entry<Convention::fastcall_keywords>(func, args, nargsf, kwnames);
 }
 
 PyObject* vectorcall_fastcall_keywords_method(PyObject* func, PyObject* const* args,
                                               std::size_t nargsf, PyObject* kwnames)
 {
-    NativeFunction* op = as_native_function(func);
-    Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
-    PyObject* self = nullptr;
-    if (!take_self(op, args, nargs, kwnames, false, self)) {
-        return nullptr;
-    }
-    const auto entry = entry_as<PyCMethod>(op->base.func.m_ml);
-    return call_guarded([&] {
-        return entry(self, op->base.mm_class, args, static_cast<std::size_t>(nargs), kwnames);
-    });
+    return vectorcall_entry<Convention::method>(func, args, nargsf, kwnames);
 }
 
 PyObject* vectorcall_from_dict(PyObject* func, vectorcallfunc entry, PyObject* const* args,

@@ -26,23 +26,25 @@ using DefaultsBuilder = PyObject* (*)(PyObject* function);
 
 // One function object. It begins with the interpreter's PyCMethodObject, so
 // code that knows built-in functions finds m_ml and m_self where it expects
-// them; the fields of our own follow.
+// them; the fields of our own follow. Object fields marked `owned` hold a
+// strong reference, released by native_function_clear or, for the two names
+// that clear leaves as empty strs, by native_function_dealloc.
 struct NativeFunction {
-    PyCMethodObject base;  // ob_base, m_ml, m_self (not counted), m_module,
-                           // m_weakreflist, vectorcall; then mm_class
-    PyObject* func_name;            // behind __name__; made on first read
-    PyObject* func_qualname;        // behind __qualname__; never NULL (empty once cleared)
-    PyObject* func_doc;             // behind __doc__; made on first read
-    PyObject* func_globals;         // the module's global dictionary; NULL once cleared
-    PyObject* func_code;            // behind __code__, or NULL
-    PyObject* func_closure;         // NULL for this module's functions
-    PyObject* defaults_holder;      // read by defaults_builder
+    PyCMethodObject base;  // ob_base; m_ml; m_self, the function itself, not counted;
+                           // m_module and mm_class, owned; m_weakreflist; vectorcall
+    PyObject* func_name;            // behind __name__; made on first read, owned
+    PyObject* func_qualname;        // behind __qualname__; never NULL (empty once cleared), owned
+    PyObject* func_doc;             // behind __doc__; made on first read, owned
+    PyObject* func_globals;         // the module's global dictionary; NULL once cleared, owned
+    PyObject* func_code;            // behind __code__, or NULL, owned
+    PyObject* func_closure;         // NULL for this module's functions, owned
+    PyObject* defaults_holder;      // read by defaults_builder, owned
     std::int32_t func_flags;        // FUNC_* bits
-    PyObject* positional_defaults;  // behind __defaults__; computed on first read
-    PyObject* keyword_defaults;     // behind __kwdefaults__; computed on first read
+    PyObject* positional_defaults;  // behind __defaults__; computed on first read, owned
+    PyObject* keyword_defaults;     // behind __kwdefaults__; computed on first read, owned
     DefaultsBuilder defaults_builder;
-    PyObject* func_annotations;     // behind __annotations__; made on first read
-    PyObject* coroutine_marker;     // cached _is_coroutine value
+    PyObject* func_annotations;     // behind __annotations__; made on first read, owned
+    PyObject* coroutine_marker;     // cached _is_coroutine value, owned
 };
 
 inline NativeFunction* as_native_function(PyObject* op) noexcept

@@ -2,7 +2,22 @@
 //
 // `Owned<T>` holds exactly one strong reference and releases it when it goes
 // out of scope, so every early return on an error path releases what it holds.
-// A raw `PyObject*` anywhere in this project is a borrowed reference.
+//
+// The rule: a raw object pointer (`PyObject*`, `PyTypeObject*`, ...) is a
+// borrowed reference; a reference that must be released is held by `Owned`.
+// Raw pointers own a reference in these places only, each named where it is:
+// - the fields of the process-wide state records (`kestrune::ModuleState`,
+//   `runtime::RuntimeState` with its code cache) and of the objects this
+//   project defines (`runtime::NativeFunction`, the launcher's
+//   `LineRecorder` and `WriteWatch`), each marked `owned` in its comment.
+//   The state records are never released; an object's fields are released
+//   by its clear or dealloc. Everyone else reads them as borrowed references.
+// - the result that a slot or an entry hands to the interpreter: a new
+//   reference, as the C API requires (`release()`, `new_ref`).
+// - the keyword values that vectorcall_from_dict lays out for one call and
+//   releases when the call returns.
+// Fields of the interpreter's own records (a thread's handled exception) own
+// by the interpreter's rules and are written with its macros.
 #pragma once
 
 #include <Python.h>

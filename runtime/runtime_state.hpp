@@ -3,8 +3,9 @@
 // Each extension module that links this library gets its own copy of
 // `runtime::state` (the library is linked statically and its symbols are
 // hidden), and fills it during its exec step before the first function object
-// is created or called. Every reference here is strong and is never released:
-// modules of this kind have no teardown.
+// is created or called. Every object field, here and in the code cache, is
+// marked `owned`: it holds a strong reference that is never released (modules
+// of this kind have no teardown), and readers use it as a borrowed reference.
 #pragma once
 
 #include <Python.h>
@@ -29,15 +30,15 @@ struct CodeCache {
 };
 
 struct RuntimeState {
-    PyObject* module_dict;      // globals of lookups and of traceback frames
-    PyObject* builtins_module;  // where lookup_builtin reads names
-    PyObject* empty_tuple;      // argument tuple of calls without arguments
-    PyObject* empty_bytes;      // instructions and tables of empty code objects
-    PyTypeObject* function_type;  // the shared native_function_or_method type
-    CodeCache code_cache;       // filled by add_traceback_entry
+    PyObject* module_dict;        // globals of lookups and of traceback frames, owned
+    PyObject* builtins_module;    // where lookup_builtin reads names, owned
+    PyObject* empty_tuple;        // argument tuple of calls without arguments, owned
+    PyObject* empty_bytes;        // instructions and tables of empty code objects, owned
+    PyTypeObject* function_type;  // the shared native_function_or_method type, owned
+    CodeCache code_cache;         // filled by add_traceback_entry
     // Interned names read by the coroutine marker of function objects.
-    PyObject* is_coroutine_name;        // "_is_coroutine"
-    PyObject* asyncio_coroutines_name;  // "asyncio.coroutines"
+    PyObject* is_coroutine_name;        // "_is_coroutine", owned
+    PyObject* asyncio_coroutines_name;  // "asyncio.coroutines", owned
 };
 
 extern RuntimeState state;

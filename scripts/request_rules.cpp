@@ -38,18 +38,15 @@ bool host_is_github(PyObject* host, PyObject* github)
 
 int protocol_allows_token(PyObject* data)
 {
-    auto key = steal(PyUnicode_InternFromString("protocol"));
-    if (!key) {
-        return -1;
-    }
+    PyObject* key = module_state.protocol_key;
     Owned<> protocol;
     if (PyDict_Check(data)) {
-        protocol = runtime::borrow(PyDict_GetItemWithError(data, key.get()));
+        protocol = runtime::borrow(PyDict_GetItemWithError(data, key));
         if (!protocol && PyErr_Occurred()) {
             return -1;
         }
     } else {
-        PyObject* args[] = {data, key.get(), Py_None};
+        PyObject* args[] = {data, key, Py_None};
         protocol = steal(PyObject_VectorcallMethod(module_state.constants[n_get], args, 3, nullptr));
         if (!protocol) {
             return -1;

@@ -15,7 +15,8 @@ bool host_is_github(PyObject* host, PyObject* github);
 
 // Whether the parsed request `data` allows an answer: it has no "protocol"
 // entry, or that entry is exactly "https". 1, 0, or -1 with an exception set
-// (only when `data` is not a dict and its `get` method fails).
+// (only when `data` is not a dict and its `get` method fails). Reads
+// ModuleState, so only once the exec step has filled it.
 int protocol_allows_token(PyObject* data);
 
 // Whether `token` may be sent as the password: a str (or a subclass of it,

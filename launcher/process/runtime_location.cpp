@@ -76,6 +76,12 @@ bool is_directory(const char* path)
 
 } // namespace
 
+#if defined(KESTRUNE_DEVELOPMENT_PREFIX)
+const char runtime_kind[] = "the build machine's runtime (" KESTRUNE_DEVELOPMENT_PREFIX ")";
+#else
+const char runtime_kind[] = "bundled runtime";
+#endif
+
 PyStatus set_runtime_location(PyConfig& config, const char* executable)
 {
     // The bundled runtime has none of the standard library's landmarks (os.py

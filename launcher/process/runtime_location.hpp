@@ -13,4 +13,9 @@ namespace launcher {
 // no runtime beside it returns an exit status after saying so on stderr.
 PyStatus set_runtime_location(PyConfig& config, const char* executable);
 
+// The runtime this launcher was built for, in the words of --version:
+// "bundled runtime", or "the build machine's runtime (PREFIX)" with the
+// CPython prefix a development build falls back to.
+extern const char runtime_kind[];
+
 } // namespace launcher

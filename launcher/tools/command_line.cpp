@@ -1,13 +1,17 @@
-// The launcher's own command line. --help and --version are answered from
-// static text, with no interpreter, so asking for them costs nothing and reads
-// no file; --setup, --remove and --status are parsed here and run by the tool
-// programs (tools/tool_program.cpp). No std::string here: the launcher links
-// no more of the C++ runtime than it must load at every start.
+// The launcher's own command line. --help and --version are answered with no
+// interpreter, so asking for them costs nothing and reads no file; --setup,
+// --remove and --status are parsed here and run by the tool programs
+// (tools/tool_program.cpp). No std::string here: the launcher links no more
+// of the C++ runtime than it must load at every start.
 #include "tools/command_line.hpp"
 
+#include <Python.h>
+
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 
+#include "process/runtime_location.hpp"
 #include "tools/tool_program.hpp"
 
 namespace launcher {
@@ -54,15 +58,33 @@ constexpr const char usage_text[] =
     "               remotes, 1 otherwise\n"
     "  --json       with --status: print the same as one JSON object\n"
     "  -h, --help   show this help and exit\n"
-    "  --version    show the version and exit\n"
+    "  --version    show the version, the CPython it runs and its runtime, and exit\n"
     "\n"
     "See git-credential-kestrune(1).\n";
-
-constexpr const char version_text[] = "git-credential-kestrune " KESTRUNE_VERSION "\n";
 
 int write_text(const char* text)
 {
     return std::fputs(text, stdout) < 0 || std::fflush(stdout) != 0 ? 1 : 0;
+}
+
+// printf arguments for a std::string_view: "%.*s".
+int length(std::string_view text)
+{
+    return static_cast<int>(text.size());
+}
+
+// The version, then what a bug report needs besides: the CPython that runs
+// the module and where its standard library comes from. Py_GetVersion()
+// needs no interpreter; its first word is the version of the CPython linked
+// in, or of the libpython3.12.so that a shared build loaded.
+int write_version()
+{
+    const std::string_view cpython = Py_GetVersion();
+    // Not substr, whose range check would link the C++ runtime's exceptions.
+    const std::string_view number(cpython.data(), std::min(cpython.find(' '), cpython.size()));
+    const int written = std::printf("git-credential-kestrune " KESTRUNE_VERSION "\nCPython %.*s, %s\n",
+                                    length(number), number.data(), runtime_kind);
+    return written < 0 || std::fflush(stdout) != 0 ? 1 : 0;
 }
 
 // Writes "git-credential-kestrune: " and the printf-style message, then a
@@ -78,12 +100,6 @@ int write_text(const char* text)
     return std::nullopt;
 }
 
-// printf arguments for a std::string_view: "%.*s".
-int length(std::string_view text)
-{
-    return static_cast<int>(text.size());
-}
-
 } // namespace
 
 std::optional<int> answer_option(int argc, char** argv)
@@ -93,7 +109,7 @@ std::optional<int> answer_option(int argc, char** argv)
         return write_text(usage_text);
     }
     if (arg == "--version") {
-        return write_text(version_text);
+        return write_version();
     }
     // "--" alone is no option but the usual end-of-options word: an action
     // word like any other, which the module ignores.

@@ -12,8 +12,10 @@ empty folder hides that CPython's prefix; otherwise they say so and skip
 those runs. Either way its sys.path holds only its own runtime, so a module
 the bundle lacks fails the run.
 """
+import functools
 import glob
 import gzip
+import json
 import os
 import shutil
 import subprocess
@@ -23,34 +25,63 @@ import tempfile
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "python"))
-from launcher_support import GITHUB_REQUEST, TOKEN, answer, clean_env, make_home  # noqa: E402
+from launcher_support import (GITHUB_REQUEST, TOKEN, answer, clean_env, config_path,  # noqa: E402
+                              make_home, no_token_line, rejected_token_line)
 
 SOURCE_DIR = os.environ.get("KESTRUNE_SOURCE_DIR", "")
 PYTHON = os.environ.get("KESTRUNE_PYTHON", sys.executable)
 PACKAGE_BUILD_DIR = os.environ.get("KESTRUNE_PACKAGE_BUILD_DIR", "")
 DEVELOPMENT_LAUNCHER = os.environ.get("KESTRUNE_LAUNCHER", "")
-CPYTHON_PREFIX = os.path.realpath(
-    subprocess.run([PYTHON, "-I", "-S", "-c", "import sys; print(sys.base_prefix)"],
-                   capture_output=True, text=True, check=True).stdout.strip())
-VERSION_LINE = b"git-credential-kestrune 1.0.0\n"
+_PREFIX, _VERSION = subprocess.run(
+    [PYTHON, "-I", "-S", "-c", "import sys; print(sys.base_prefix); "
+     "print(sys.version.split()[0])"],
+    capture_output=True, text=True, check=True).stdout.splitlines()
+CPYTHON_PREFIX = os.path.realpath(_PREFIX)
+# What --version prints from a bundled launcher: the CPython linked in is the
+# one it was built from.
+VERSION_OUTPUT = b"git-credential-kestrune 1.0.0\nCPython %s, bundled runtime\n" % _VERSION.encode()
+CONFIG = json.dumps({"github_token": TOKEN}).encode()
+GIT_ANSWER = GITHUB_REQUEST[:-1] + b"username=x-access-token\npassword=" + TOKEN.encode() + b"\n\n"
 
-# (arguments, stdin or None for a closed stdin, expected exit status or None
-# for the development launcher's, stdout or None to leave it unchecked): one
-# run of each kind that the bundle was made from. The launcher's own tools
-# answer by the machine's git set-up, so the development launcher says what
-# status to expect.
+
+def no_token(reason):
+    return functools.partial(no_token_line, reason)
+
+
+# What users and git do, written from the helper's documented behaviour and
+# not from the runs the bundle was traced on, so that a module the bundle
+# lacks on any of them fails here. Each: (arguments, the config file's bytes
+# or None for none, stdin or None for a closed stdin, exit status or None for
+# the development launcher's, stdout or None to leave it unchecked, and for
+# status 0 the stderr line by the config file's path, or None for nothing).
+# The launcher's own tools answer by the machine's git set-up, so the
+# development launcher says what status to expect.
 RUNS = [
-    (["get"], GITHUB_REQUEST, 0, answer(TOKEN)),
-    ([], GITHUB_REQUEST, 0, answer(TOKEN)),
-    (["get"], b"protocol=https\nhost=example.com\n\n", 0, b""),
-    (["store"], GITHUB_REQUEST + b"username=u\npassword=p\n\n", 0, b""),
-    (["erase"], GITHUB_REQUEST, 0, b""),
-    (["get"], None, 1, b""),
-    (["--version"], b"", 0, VERSION_LINE),
-    (["--help"], b"", 0, None),
-    (["--status"], b"", None, None),
-    (["--setup", "--dry-run"], b"", None, None),
-    (["--remove", "--dry-run"], b"", None, None),
+    # git fetching from GitHub, from one of its subdomains, with no action
+    # word, and from another host.
+    (["get"], CONFIG, GITHUB_REQUEST, 0, answer(TOKEN), None),
+    (["get"], CONFIG, b"protocol=https\nhost=api.github.com\npath=o/r.git\n\n", 0,
+     answer(TOKEN), None),
+    ([], CONFIG, GITHUB_REQUEST, 0, answer(TOKEN), None),
+    (["get"], CONFIG, b"protocol=https\nhost=gitlab.example\n\n", 0, b"", None),
+    # No answer for GitHub: never signed in, a config file that is not UTF-8,
+    # a token that would break the answer's lines. The follow-up says why.
+    (["get"], None, GITHUB_REQUEST, 0, b"", no_token("no such file")),
+    (["get"], b'{"github_token": "\xff"}', GITHUB_REQUEST, 0, b"", no_token("not valid JSON")),
+    (["get"], json.dumps({"github_token": TOKEN + "\nusername=x"}).encode(), GITHUB_REQUEST, 0,
+     b"", no_token("github_token is not 1 to 4000 printable ASCII characters")),
+    # git storing the answer that worked, and erasing it when GitHub
+    # rejected it: the follow-up tells the user to sign in again.
+    (["store"], CONFIG, GIT_ANSWER, 0, b"", None),
+    (["erase"], CONFIG, GIT_ANSWER, 0, b"", rejected_token_line),
+    # A closed stdin: the traceback of the uncaught exception.
+    (["get"], CONFIG, None, 1, b"", None),
+    (["--version"], CONFIG, b"", 0, VERSION_OUTPUT, None),
+    (["--help"], CONFIG, b"", 0, None, None),
+    (["--status"], CONFIG, b"", None, None, None),
+    (["--status", "--json"], None, b"", None, None, None),
+    (["--setup", "--dry-run"], CONFIG, b"", None, None, None),
+    (["--remove", "--dry-run"], CONFIG, b"", None, None, None),
 ]
 
 
@@ -95,21 +126,32 @@ class BundledLauncherChecks:
         with open(source, "rb") as f, gzip.open(installed) as packed:
             self.assertEqual(packed.read(), f.read())
 
+    def check_share(self, prefix, files):
+        """Each (path under `prefix`, path under the source tree) pair holds
+        the same bytes."""
+        for installed, source in files:
+            with self.subTest(installed=installed):
+                with open(os.path.join(prefix, installed), "rb") as f, \
+                        open(os.path.join(SOURCE_DIR, source), "rb") as g:
+                    self.assertEqual(f.read(), g.read())
+
     def check_runs(self, launcher, hide_prefix):
-        home = make_home(self, {"github_token": TOKEN})
-        for args, stdin, status, stdout in RUNS:
-            with self.subTest(args=args, stdin=stdin, hide_prefix=hide_prefix):
+        for args, config, stdin, status, stdout, stderr in RUNS:
+            with self.subTest(args=args, config=config, stdin=stdin, hide_prefix=hide_prefix):
+                home = make_home(self, raw=config)
                 result = run(launcher, args, stdin, home, hide_prefix)
                 if status is None:
                     expected = run(DEVELOPMENT_LAUNCHER, args, stdin, home, False)
                     self.assertEqual(result.returncode, expected.returncode, result.stderr)
                     self.assertNotIn(b"Traceback", result.stderr)
+                    if "--json" in args:
+                        self.assertEqual(json.loads(result.stdout), json.loads(expected.stdout))
                     continue
                 self.assertEqual(result.returncode, status, result.stderr)
                 if stdout is not None:
                     self.assertEqual(result.stdout, stdout)
                 if status == 0:
-                    self.assertEqual(result.stderr, b"")
+                    self.assertEqual(result.stderr, stderr(config_path(home)) if stderr else b"")
                 else:
                     self.assertTrue(result.stderr.endswith(
                         b"TypeError: 'NoneType' object is not iterable\n"), result.stderr)
@@ -136,6 +178,13 @@ class BundledLauncherChecks:
             dynamic = subprocess.run(["readelf", "-d", os.path.join(extensions, name)],
                                      capture_output=True, text=True, check=True).stdout
             self.assertNotRegex(dynamic, r"R(UN)?PATH", name)
+
+
+# What the installs put under share/ besides the man page, and where it
+# comes from in the source tree.
+COMPLETION = ("share/bash-completion/completions/git-credential-kestrune",
+              "packaging/git-credential-kestrune.bash")
+LICENCE = ("share/doc/git-credential-kestrune/LICENSE", "LICENSE")
 
 
 class PackageBuild(unittest.TestCase):
@@ -174,6 +223,7 @@ class TarballTest(BundledLauncherChecks, unittest.TestCase):
                           "git_credential_kestrune.pyi"])
         self.check_runtime(os.path.join(self.prefix, "lib", "git-credential-kestrune"))
         self.check_man_page(self.prefix)
+        self.check_share(self.prefix, [COMPLETION, LICENCE])
         launcher = os.path.join(self.prefix, "bin", "git-credential-kestrune")
         dynamic = subprocess.run(["readelf", "-d", launcher], capture_output=True, text=True,
                                  check=True).stdout
@@ -194,7 +244,7 @@ class TarballTest(BundledLauncherChecks, unittest.TestCase):
             + os.fsencode(self.root) + b"/alone/../lib/git-credential-kestrune/lib/python3.12/lib-dynload\n"))
         # The options need no interpreter.
         result = run(launcher, ["--version"], b"", home, hide_prefix=False)
-        self.assertEqual((result.returncode, result.stdout), (0, VERSION_LINE))
+        self.assertEqual((result.returncode, result.stdout), (0, VERSION_OUTPUT))
 
 
 class DebTest(BundledLauncherChecks, unittest.TestCase):
@@ -228,9 +278,72 @@ class DebTest(BundledLauncherChecks, unittest.TestCase):
             copyright = f.read()
         self.assertIn("\nLicense: PSF-2.0\n A. HISTORY OF THE SOFTWARE\n", copyright)
         self.assertIn("\n PYTHON SOFTWARE FOUNDATION LICENSE VERSION 2\n", copyright)
+        # The project's own code: the MIT licence, from LICENSE.
+        self.assertIn("\nFiles: *\nCopyright: 2026 The Kestrune developers\nLicense: Expat\n",
+                      copyright)
+        self.assertIn("\nLicense: Expat\n Permission is hereby granted, free of charge,",
+                      copyright)
+        self.assertIn("\n SOFTWARE.\n\nLicense: PSF-2.0\n", copyright)
+        self.assertNotIn("proprietary", copyright)
         self.check_runtime(os.path.join(root, "usr", "lib", "git-credential-kestrune"))
         self.check_man_page(os.path.join(root, "usr"))
+        self.check_share(os.path.join(root, "usr"), [COMPLETION])
         self.check_launcher(os.path.join(root, "usr", "bin", "git-credential-kestrune"))
+
+
+class PrefixInstallTest(unittest.TestCase):
+    def install(self, prefix):
+        subprocess.run(["cmake", "--install", PACKAGE_BUILD_DIR, "--prefix", prefix],
+                       check=True, capture_output=True, timeout=300)
+
+    def uninstall(self):
+        return subprocess.run(["cmake", "-P", os.path.join(PACKAGE_BUILD_DIR, "uninstall.cmake")],
+                              check=True, capture_output=True, text=True, timeout=300).stdout
+
+    def test_uninstall_removes_what_the_install_created_and_nothing_else(self):
+        scratch = tempfile.mkdtemp(prefix="kestrune-prefix-")
+        self.addCleanup(shutil.rmtree, scratch)
+        top = os.path.join(scratch, "top")
+        # (the prefix under top/, what top/ holds before the install, what
+        # the uninstall leaves there or None for no top/ at all): a prefix
+        # that the install creates with its parents; a bin/ holding another
+        # program and an empty man/man1 of the user's.
+        cases = [
+            ("parent/prefix", [], None),
+            ("", ["bin/other", "share/man/man1/"], ["bin/other", "share/man/man1/"]),
+        ]
+        for prefix, before, left in cases:
+            with self.subTest(prefix=prefix, before=before):
+                for path in before:
+                    os.makedirs(os.path.dirname(os.path.join(top, path)), exist_ok=True)
+                    if not path.endswith("/"):
+                        open(os.path.join(top, path), "w").close()
+                self.install(os.path.join(top, prefix))
+                self.assertTrue(os.path.isdir(os.path.join(
+                    top, prefix, "lib/git-credential-kestrune/lib/python3.12/lib-dynload")))
+                self.uninstall()
+                self.assertEqual(tree(top) if os.path.exists(top) else None, left)
+                shutil.rmtree(top, ignore_errors=True)
+
+    def test_a_second_install_over_the_first_is_uninstalled_whole(self):
+        scratch = tempfile.mkdtemp(prefix="kestrune-prefix-")
+        self.addCleanup(shutil.rmtree, scratch)
+        prefix = os.path.join(scratch, "prefix")
+        self.install(prefix)
+        self.install(prefix)
+        self.uninstall()
+        self.assertEqual(os.listdir(scratch), [])
+
+
+def tree(top):
+    """The files under `top`, and its empty folders with a final slash."""
+    found = []
+    for folder, dirs, names in os.walk(top):
+        relative = os.path.relpath(folder, top)
+        if not dirs and not names:
+            found.append(relative + "/")
+        found.extend(os.path.normpath(os.path.join(relative, n)) for n in names)
+    return sorted(found)
 
 
 class PipTest(unittest.TestCase):
@@ -254,6 +367,12 @@ class PipTest(unittest.TestCase):
         self.assertEqual(site[0], os.path.join(venv, "lib", "python3.12", "site-packages"))
         self.assertEqual(site[1], os.path.join(scratch, ".kestrune", "config.json"))
         self.assertTrue(os.path.isfile(os.path.join(site[0], "git_credential_kestrune.pyi")))
+        dist_info = os.path.join(site[0], "git_credential_kestrune-1.0.0.dist-info")
+        with open(os.path.join(dist_info, "METADATA"), encoding="utf-8") as f:
+            metadata = f.read()
+        self.assertIn("\nLicense: MIT\n", metadata)
+        self.assertIn("\nRequires-Python: ==3.12.*\n", metadata)
+        self.check_licence(os.path.join(dist_info, "licenses", "LICENSE"))
 
         home = make_home(self, {"github_token": TOKEN})
         launcher = os.path.join(venv, "bin", "git-credential-kestrune")
@@ -266,6 +385,31 @@ class PipTest(unittest.TestCase):
         self.assertFalse(os.path.exists(launcher))
         self.assertFalse(os.path.exists(os.path.join(venv, "lib", "git-credential-kestrune")))
         self.assertEqual(sorted(n for n in os.listdir(site[0]) if "kestrune" in n), [])
+
+    def check_licence(self, path):
+        with open(path, "rb") as f, open(os.path.join(SOURCE_DIR, "LICENSE"), "rb") as g:
+            self.assertEqual(f.read(), g.read())
+
+    def test_pip_on_another_python_refuses_before_building(self):
+        other = shutil.which("python3")
+        version = subprocess.run([other, "-c", "import sys; print(sys.version_info[:2])"],
+                                 capture_output=True, text=True).stdout if other else ""
+        if not version or version.strip() == "(3, 12)":
+            self.skipTest("no python3 but CPython 3.12 on PATH")
+        scratch = tempfile.mkdtemp(prefix="kestrune-venv-")
+        self.addCleanup(shutil.rmtree, scratch)
+        venv = os.path.join(scratch, "venv")
+        if subprocess.run([other, "-m", "venv", venv], capture_output=True).returncode:
+            self.skipTest("%s has no venv (Debian: python3-venv)" % other)
+        # No cmake on PATH: a build started anyway would fail differently.
+        env = {"PATH": "/nonexistent", "HOME": scratch, "PIP_CONFIG_FILE": os.devnull}
+        result = subprocess.run([os.path.join(venv, "bin", "python"), "-m", "pip", "install",
+                                 "--no-index", "--no-cache-dir", SOURCE_DIR],
+                                env=env, capture_output=True, text=True, timeout=300)
+        self.assertEqual(result.returncode, 1, result.stdout + result.stderr)
+        self.assertRegex(result.stderr, r"ERROR: Package 'git-credential-kestrune' requires a "
+                         r"different Python: 3\.\d+\.\d+ not in '==3\.12\.\*'")
+        self.assertNotIn("Building wheel", result.stdout)
 
     def test_sdist_through_debian_python3_build(self):
         # Debian's `build` runs under CPython 3.12 given Debian's package path;
@@ -281,14 +425,45 @@ class PipTest(unittest.TestCase):
                        check=True, capture_output=True, timeout=300)
         (sdist,) = os.listdir(out)
         self.assertEqual(sdist, "git_credential_kestrune-1.0.0.tar.gz")
-        with tarfile.open(os.path.join(out, sdist)) as archive:
-            names = set(archive.getnames())
         top = "git_credential_kestrune-1.0.0/"
-        self.assertLessEqual({top + "PKG-INFO", top + "pyproject.toml", top + "CMakeLists.txt",
-                              top + "packaging/kestrune_build.py",
-                              top + "scripts/git_credential_kestrune.pyi"}, names)
-        self.assertEqual([n for n in names if n.startswith((top + "build/", top + ".git/"))
-                          or n.endswith(".pyc")], [])
+        names = sdist_files(os.path.join(out, sdist), top)
+        self.assertLessEqual({"PKG-INFO", "pyproject.toml", "CMakeLists.txt", "LICENSE",
+                              "packaging/kestrune_build.py",
+                              "scripts/git_credential_kestrune.pyi"}, set(names))
+        listed = subprocess.run(["git", "-C", SOURCE_DIR, "ls-files", "-z"],
+                                capture_output=True, text=True)
+        if listed.returncode == 0:
+            # Exactly what git tracks, and the PKG-INFO the backend writes.
+            tracked = [n for n in listed.stdout.split("\0")
+                       if n and os.path.lexists(os.path.join(SOURCE_DIR, n))]
+            self.assertEqual(names, sorted(tracked + ["PKG-INFO"]))
+
+        # Outside a git checkout, an sdist of the unpacked sdist: the same
+        # files, without what .gitignore names.
+        unpacked = os.path.join(out, "unpacked")
+        with tarfile.open(os.path.join(out, sdist)) as archive:
+            archive.extractall(unpacked, filter="tar")
+        source = os.path.join(unpacked, top)
+        os.remove(os.path.join(source, "PKG-INFO"))
+        for ignored in ("build/default/x", "out/x", "packaging/__pycache__/x.pyc", "bench/y.pyc"):
+            os.makedirs(os.path.dirname(os.path.join(source, ignored)), exist_ok=True)
+            open(os.path.join(source, ignored), "w").close()
+        again = os.path.join(out, "again")
+        subprocess.run([PYTHON, "-I", "-c", "import sys; sys.path.insert(0, sys.argv[1]); "
+                        "import kestrune_build; kestrune_build.build_sdist(sys.argv[2])",
+                        os.path.join(source, "packaging"), again],
+                       env={"PATH": "/nonexistent"}, check=True, timeout=300)
+        self.assertEqual(sdist_files(os.path.join(again, sdist), top), names)
+
+
+def sdist_files(path, top):
+    """The names in the sdist at `path`, below its top folder `top`, sorted;
+    fails on any member that is not a file or a link under `top`."""
+    with tarfile.open(path) as archive:
+        members = archive.getmembers()
+    for member in members:
+        assert member.name.startswith(top) and (member.isfile() or member.issym()), member.name
+    return sorted(m.name[len(top):] for m in members)
 
 
 if __name__ == "__main__":

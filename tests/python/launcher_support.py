@@ -56,6 +56,13 @@ def no_token_line(reason, path):
     return NO_TOKEN_PREFIX + reason.encode() + b" (" + os.fsencode(path) + b")\n"
 
 
+def rejected_token_line(path):
+    """The exact line after git erased the configured token of the config
+    file `path`."""
+    return (b"git-credential-kestrune: GitHub rejected the token saved in " + os.fsencode(path)
+            + b"; sign in to Kestrune again\n")
+
+
 def config_path(home):
     return os.path.join(os.fsencode(home), b".kestrune", b"config.json")
 

@@ -178,38 +178,112 @@ class PartitionSubclass(str):
         return ("p", sep, "q")
 
 
+def plain(value):
+    """`value` with a str subclass made an exact str, so that comparing
+    outcomes runs none of the subclass's methods."""
+    return str.__str__(value) if isinstance(value, str) else value
+
+
+def logged(name, answer):
+    """A line method that writes its call to LoggedLine.log and returns what
+    `answer` gives for the line's exact text, its str parts of the line's
+    own class again, so that every step of the loop meets the subclass."""
+    def method(self, *args):
+        LoggedLine.log.append((type(self).__name__, name, plain(self), *map(plain, args)))
+        result = answer(plain(self), *args)
+        if isinstance(result, tuple):
+            return tuple(map(type(self), result))
+        return type(self)(result) if isinstance(result, str) else result
+    return method
+
+
+class LoggedLine(str):
+    """A line whose methods that the loop calls answer as str's do."""
+    log = []
+    rstrip = logged("rstrip", str.rstrip)
+    __eq__ = logged("__eq__", str.__eq__)
+    __hash__ = logged("__hash__", str.__hash__)
+    __contains__ = logged("__contains__", str.__contains__)
+    partition = logged("partition", str.partition)
+    strip = logged("strip", str.strip)
+
+
+class LyingLine(LoggedLine):
+    """A line whose methods answer otherwise than str's: the loop goes by what
+    they answer, as the script does. Every key of this class hashes alike, so
+    the dictionary compares them."""
+    __eq__ = logged("__eq__", lambda line, other: line.startswith("#") or str.__eq__(line, other))
+    __hash__ = logged("__hash__", lambda line: 0)
+    __contains__ = logged("__contains__", lambda line, part: part not in line)
+    partition = logged("partition", str.rpartition)
+    strip = logged("strip", lambda line, *chars: line.strip(*chars).upper())
+
+
+# The shapes sys.stdin takes: (name, make(lines), the unread rest of it,
+# whether it holds only exact str lines).
+STDIN_KINDS = [
+    ("list", list, lambda stdin: None, False),
+    ("tuple", tuple, lambda stdin: None, False),
+    ("generator", lambda lines: (line for line in lines), list, False),
+    ("iter(list)", iter, list, False),
+    ("StringIO", lambda lines: io.StringIO("".join(lines)), io.StringIO.read, True),
+    ("TextIOWrapper", lambda lines: io.TextIOWrapper(
+        io.BytesIO("".join(lines).encode("utf-8", "surrogatepass")), encoding="utf-8",
+        errors="surrogatepass", newline="\n"), io.TextIOWrapper.read, True),
+]
+NOT_STR_LINES = [b"k=v\n", 5, None, ["k=v"]]
+
+
 class ParseInputTwinTest(CommandTestCase):
     """_parse_input against the plain-Python twin on random and edge-case
     requests: the same dictionary (keys, values and their types), or the
-    same exception."""
+    same exception; the same calls of a str subclass's methods, in the same
+    order; and the same part of sys.stdin left unread."""
 
     @classmethod
     def setUpClass(cls):
         cls.plain = load_plain_twin()
 
-    def outcome(self, parse, lines):
-        sys.stdin = list(lines)
+    def outcome(self, parse, make_stdin, rest=lambda stdin: None):
+        LoggedLine.log = []
+        sys.stdin = stdin = make_stdin()
         try:
             data = parse()
         except Exception as e:
-            return type(e), str(e)
-        return [(type(k), k, type(v), v) for k, v in data.items()]
+            result = (type(e), str(e))
+        else:
+            result = [(type(k), plain(k), type(v), plain(v)) for k, v in data.items()]
+        return result, LoggedLine.log, rest(stdin)
 
-    def assert_same(self, lines):
-        self.assertEqual(self.outcome(helper._parse_input, lines),
-                         self.outcome(self.plain._parse_input, lines), ascii(lines))
+    def assert_same(self, lines, make_stdin=list, rest=lambda stdin: None):
+        self.assertEqual(self.outcome(helper._parse_input, lambda: make_stdin(lines), rest),
+                         self.outcome(self.plain._parse_input, lambda: make_stdin(lines), rest),
+                         ascii(lines))
 
     def random_line(self, rng):
         parts = []
         for _ in range(rng.randrange(6)):
             piece = rng.choice(PIECES)
             parts.append("".join(rng.choice(piece) for _ in range(rng.randrange(4))))
-        return "".join(parts) + rng.choice(["", "\n", "\n\n", "\r\n", "\r"])
+        return rng.choice(["", "#", " k ="]) + "".join(parts) + rng.choice(
+            ["", "\n", "\n\n", "\r\n", "\r"])
+
+    def random_item(self, rng, exact_only):
+        line = self.random_line(rng)
+        kind = 0 if exact_only else rng.randrange(20)
+        if kind < 12:
+            return line
+        if kind < 19:
+            return (LoggedLine, LyingLine)[kind % 2](line)
+        return rng.choice(NOT_STR_LINES)
 
     def test_random_requests(self):
-        rng = random.Random(12)
-        for _ in range(50000):
-            self.assert_same([self.random_line(rng) for _ in range(rng.randrange(1, 5))])
+        rng = random.Random(17)
+        for case in range(360):
+            name, make, rest, exact_only = STDIN_KINDS[case % len(STDIN_KINDS)]
+            lines = [self.random_item(rng, exact_only) for _ in range(rng.randrange(1, 6))]
+            with self.subTest(stdin=name, case=case):
+                self.assert_same(lines, make, rest)
 
     def test_edge_cases(self):
         cases = [

@@ -6,7 +6,7 @@ import os
 import unittest
 
 from launcher_support import (GITHUB_REQUEST, NO_TOKEN_LINE, TOKEN, answer, clean_env, config_path,
-                              make_home, no_token_line, run_launcher)
+                              make_home, no_token_line, rejected_token_line, run_launcher)
 
 
 class ProtocolCase(unittest.TestCase):
@@ -228,8 +228,6 @@ class RejectedTokenTest(unittest.TestCase):
     """git erases a password that GitHub rejected; when it is the configured
     token, the user is told to sign in again."""
 
-    LINE = b"git-credential-kestrune: GitHub rejected the token saved in %s; sign in to Kestrune again\n"
-
     def erase(self, request, config={"github_token": TOKEN}):
         home = make_home(self, config)
         result = run_launcher(["erase"], request, home=home)
@@ -243,7 +241,7 @@ class RejectedTokenTest(unittest.TestCase):
                 request = b"protocol=https\nhost=" + host + b"\nusername=x-access-token\npassword=" \
                     + TOKEN.encode() + b"\n\n"
                 stderr, path = self.erase(request)
-                self.assertEqual(stderr, self.LINE % path)
+                self.assertEqual(stderr, rejected_token_line(path))
 
     def test_nothing_for_another_password_host_or_config(self):
         token = TOKEN.encode()

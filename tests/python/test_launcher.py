@@ -8,6 +8,7 @@ import shutil
 import signal
 import struct
 import subprocess
+import sys
 import sysconfig
 import tempfile
 import termios
@@ -60,10 +61,13 @@ class OptionsTest(unittest.TestCase):
                 self.assertEqual(result.stderr, b"git-credential-kestrune: " + message + b"\n"
                                  b"Try 'git-credential-kestrune --help' for more information.\n")
 
-    def test_version(self):
+    def test_version_names_the_cpython_and_its_runtime(self):
+        # The tests run under the CPython the launcher was built against.
         result = run_launcher(["--version"], GITHUB_REQUEST, home=self.home)
         self.assertEqual((result.returncode, result.stderr), (0, b""))
-        self.assertRegex(result.stdout, rb"\Agit-credential-kestrune \d+\.\d+\.\d+\n\Z")
+        self.assertRegex(result.stdout, rb"\Agit-credential-kestrune \d+\.\d+\.\d+\n")
+        self.assertEqual(result.stdout.split(b"\n", 1)[1], b"CPython %s, the build machine's runtime (%s)\n"
+                         % (sys.version.split()[0].encode(), os.fsencode(sys.base_prefix)))
 
     def test_options_after_the_action_are_not_the_launchers(self):
         result = run_launcher(["get", "--help"], GITHUB_REQUEST, home=self.home)
@@ -95,22 +99,26 @@ class ProcessTest(unittest.TestCase):
     """The launcher's process: blocked reading a request, as when git is slow
     to write one or the user presses Ctrl-C at a prompt."""
 
-    def blocked_launcher(self, **kwargs):
-        """A running launcher that has read the start of a request and waits
-        for the rest."""
-        home = make_home(self, {"github_token": TOKEN})
-        process = subprocess.Popen([LAUNCHER, "get"], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                   stderr=subprocess.PIPE, env=clean_env(HOME=home), cwd=home,
-                                   **kwargs)
+    def blocked(self, argv, env, cwd, **kwargs):
+        """A running `argv` that has read the start of a request and waits for
+        the rest."""
+        process = subprocess.Popen(argv, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                   stderr=subprocess.PIPE, env=env, cwd=cwd, **kwargs)
         self.addCleanup(process.wait)
         self.addCleanup(process.kill)
+        for stream in (process.stdin, process.stdout, process.stderr):
+            self.addCleanup(stream.close)
         process.stdin.write(b"protocol=https\n")
         process.stdin.flush()
         deadline = time.monotonic() + 30
         while pipe_bytes(process.stdin) and time.monotonic() < deadline:
             time.sleep(0.005)
-        self.assertEqual(pipe_bytes(process.stdin), 0, "the launcher never read its input")
+        self.assertEqual(pipe_bytes(process.stdin), 0, "%s never read its input" % argv[0])
         return process
+
+    def blocked_launcher(self, **kwargs):
+        home = make_home(self, {"github_token": TOKEN})
+        return self.blocked([LAUNCHER, "get"], clean_env(HOME=home), home, **kwargs)
 
     def test_ctrl_c_ends_it_by_sigint_after_the_traceback(self):
         process = self.blocked_launcher()
@@ -123,13 +131,31 @@ class ProcessTest(unittest.TestCase):
         soft, hard = resource.getrlimit(resource.RLIMIT_CORE)
         if hard != resource.RLIM_INFINITY and hard < 1 << 30:
             self.skipTest("core files are limited to %d bytes here" % hard)
-        process = self.blocked_launcher(
-            preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_CORE, (hard, hard)))
-        process.send_signal(signal.SIGQUIT)  # its default action dumps core
-        _, status = os.waitpid(process.pid, 0)
-        process.returncode = -signal.SIGQUIT
+        limit = lambda: resource.setrlimit(resource.RLIMIT_CORE, (hard, hard))
+        # The control: a dumpable process blocked the same way, under the same
+        # limit, environment and core_pattern. Where even it leaves no core,
+        # the launcher's result proves nothing. A core that the pattern puts
+        # in its working directory is removed with the folder.
+        folder = tempfile.mkdtemp(prefix="kestrune-core-")
+        self.addCleanup(shutil.rmtree, folder)
+        control = self.blocked(["cat"], clean_env(), folder, preexec_fn=limit)
+        if not os.WCOREDUMP(quit_and_reap(control)):
+            with open("/proc/sys/kernel/core_pattern") as f:
+                pattern = f.read().strip()
+            self.skipTest("a dumpable process sent SIGQUIT leaves no core here either "
+                          "(core_pattern %r, or a sanitizer runtime)" % pattern)
+        status = quit_and_reap(self.blocked_launcher(preexec_fn=limit))
         self.assertEqual(os.WTERMSIG(status), signal.SIGQUIT)
         self.assertFalse(os.WCOREDUMP(status))
+
+
+def quit_and_reap(process):
+    """Sends `process` SIGQUIT, whose default action dumps core, and reaps it;
+    returns its wait status."""
+    process.send_signal(signal.SIGQUIT)
+    _, status = os.waitpid(process.pid, 0)
+    process.returncode = -signal.SIGQUIT
+    return status
 
 
 def pipe_bytes(stream):
@@ -274,19 +300,77 @@ class FrozenModulesTest(unittest.TestCase):
 
 
 class MainJobTest(unittest.TestCase):
-    @unittest.skipUnless(
-        support.BINARY_DIR and os.path.realpath(support.BINARY_DIR)
-        == os.path.realpath(os.path.join(support.SOURCE_DIR, "build", "default")),
-        "run-demo uses the default preset's build; run from that build only")
+    @unittest.skipIf("ASAN_OPTIONS" in os.environ,
+                     "run-demo runs the launcher without the sanitizer settings")
     def test_run_demo_prints_the_answer(self):
-        # --no-build: a build started here could relink the launcher under
-        # the other tests that run at the same time.
-        result = subprocess.run([os.path.join(support.SOURCE_DIR, "run-demo"), "--no-build"],
-                                capture_output=True, timeout=600)
+        # --launcher: the launcher under test, and no build, which could
+        # relink it under the other tests that run at the same time.
+        result = subprocess.run([os.path.join(support.SOURCE_DIR, "run-demo"),
+                                 "--launcher", LAUNCHER], capture_output=True, timeout=600)
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertRegex(result.stdout,
                          rb"\n--- answer ---\nusername=x-access-token\npassword=ghp_\w+\n\n\Z")
 
+    def test_the_demo_build_looks_for_no_test_tool(self):
+        # run-demo builds the demo preset: configuring it must not look for
+        # GoogleTest, Google Benchmark or valgrind, which only the tests need.
+        build = tempfile.mkdtemp(prefix="kestrune-demo-")
+        self.addCleanup(shutil.rmtree, build)
+        env = {k: v for k, v in os.environ.items() if k not in ("LD_PRELOAD", "ASAN_OPTIONS")}
+        result = subprocess.run(["cmake", "--preset", "demo", "-B", build,
+                                 "-DPython3_EXECUTABLE=" + support.PYTHON],
+                                cwd=support.SOURCE_DIR, env=env, capture_output=True, text=True,
+                                timeout=300)
+        self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+        with open(os.path.join(build, "CMakeCache.txt"), encoding="utf-8") as f:
+            cache = f.read()
+        self.assertIn("\nKESTRUNE_BUILD_TESTS:BOOL=OFF\n", cache)
+        self.assertNotRegex(cache, r"(?m)^(GTest_DIR|benchmark_DIR|VALGRIND)[:=]")
+
+
+class CompletionTest(unittest.TestCase):
+    """The bash completion of the launcher's words (packaging/)."""
+
+    SCRIPT = os.path.join(support.SOURCE_DIR, "packaging", "git-credential-kestrune.bash")
+
+    def complete(self, *words):
+        """What bash offers for the last of `words`, typed after the command."""
+        program = ('source "$0"; COMP_WORDS=(git-credential-kestrune "$@"); '
+                   'COMP_CWORD=$#; _git_credential_kestrune; printf "%s\\n" "${COMPREPLY[@]}"')
+        result = subprocess.run(["bash", "--norc", "-c", program, self.SCRIPT, *words],
+                                capture_output=True, text=True, timeout=60)
+        self.assertEqual(result.stderr, "")
+        return result.stdout.split()
+
+    def test_each_word_offers_what_may_follow(self):
+        cases = [
+            ([""], "get store erase --setup --remove --status --help --version"),
+            (["--s"], "--setup --status"),
+            (["--setup", ""], "--global --system --local --file --dry-run"),
+            (["--remove", "--local", ""], "--dry-run"),
+            (["--setup", "--dry-run", "--f"], "--file"),
+            (["--status", ""], "--json"),
+            (["--status", "--json", ""], ""),
+            (["--global", ""], "--setup --remove"),
+            (["--json", ""], "--status"),
+            (["get", ""], ""),
+            (["--version", ""], ""),
+            (["--setup", "--file", os.path.join(support.SOURCE_DIR, "packaging", "git-cred")],
+             self.SCRIPT),
+            (["--setup", "--file", "=", os.path.join(support.SOURCE_DIR, "run-d")],
+             os.path.join(support.SOURCE_DIR, "run-demo")),
+        ]
+        for words, offered in cases:
+            with self.subTest(words=words):
+                self.assertEqual(self.complete(*words), offered.split())
+
+    def test_every_option_of_the_help_is_offered(self):
+        usage = run_launcher(["--help"], home=make_home(self)).stdout.decode()
+        options = set(re.findall(r"(?m)^  (?:-h, )?(--[a-z-]+)", usage))
+        offered = set()
+        for words in ([""], ["--setup", ""], ["--status", ""]):
+            offered.update(self.complete(*words))
+        self.assertEqual(options - offered, set())
 
 if __name__ == "__main__":
     unittest.main()
