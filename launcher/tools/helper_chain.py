@@ -29,14 +29,12 @@ SHORT_NAME = "kestrune"
 # Characters a path may hold and still need no quoting in a shell word.
 SHELL_SAFE = frozenset("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789/._-+,:@")
 
-# The recorder: it reads the request, notes its tag, and answers only as the
-# last entry, so that git asks every entry before it and then prints what it
-# would pass to a helper. Shell built-ins only.
-RECORDER = """#!/bin/sh
-while IFS= read -r line; do :; done
-printf '%s\\n' "$1" >>"${0%/*}/asked"
-if [ "$1" = end ]; then printf 'username=kestrune-check\\npassword=kestrune-check\\n'; fi
-"""
+# The recorder, a helper value with its tag: it reads the request and notes
+# the tag in $KESTRUNE_ASKED; as the last entry it also answers, so that git
+# asks every entry before it and then prints what it passes to helpers. Shell
+# built-ins only, and no file to run.
+RECORDER = "!f() { while IFS= read -r line; do :; done; printf '%%s\\n' %s >>\"$KESTRUNE_ASKED\"; %s}; f"
+ANSWER = "printf 'username=kestrune-check\\npassword=kestrune-check\\n'; "
 LAST_TAG = "end"
 
 # What a helper value is to this launcher.
@@ -209,11 +207,9 @@ class Sandbox:
         return False
 
     def write_files(self):
-        recorder = os.path.join(self.folder, "recorder")
-        fd = os.open(recorder, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o700)
-        with os.fdopen(fd, "w") as f:
-            f.write(RECORDER)
-        run = helper_value(recorder) + " "
+        def recorder(tag, answer=""):
+            return "\thelper = " + config_text.config_value(RECORDER % (tag, answer))
+
         lines, self.entry_at_line = [], {}
         for entry in self.entries:
             if "\n" in entry.key:
@@ -223,20 +219,19 @@ class Sandbox:
             if entry.value is None:
                 lines.append("\thelper")
             elif entry.value == "":
-                lines.append("\thelper = ")
-                lines.append("\thelper = " + config_text.config_value(run + "r%d" % entry.index))
+                lines += ["\thelper = ", recorder("r%d" % entry.index)]
             else:
-                lines.append("\thelper = " + config_text.config_value(run + "h%d" % entry.index))
-        lines += ["[credential]", "\thelper = " + config_text.config_value(run + LAST_TAG)]
+                lines.append(recorder("h%d" % entry.index))
+        lines += ["[credential]", recorder(LAST_TAG, ANSWER)]
         self.config = os.path.join(self.folder, "config")
+        self.asked = os.path.join(self.folder, "asked")
         with open(self.config, "w", encoding="utf-8", errors="surrogateescape") as f:
             f.write("\n".join(lines) + "\n")
-        self.asked = os.path.join(self.folder, "asked")
         self.env = {
             "PATH": os.pathsep.join(git_command.absolute_path_entries()) or os.defpath,
             "HOME": self.folder, "XDG_CONFIG_HOME": self.folder, "GIT_CONFIG_NOSYSTEM": "1",
             "GIT_CONFIG_GLOBAL": self.config, "GIT_CEILING_DIRECTORIES": os.path.dirname(self.folder),
-            "GIT_TERMINAL_PROMPT": "0", "LC_ALL": "C",
+            "GIT_TERMINAL_PROMPT": "0", "LC_ALL": "C", "KESTRUNE_ASKED": self.asked,
         }
 
     def ask(self, url):

@@ -127,6 +127,10 @@ def listing(entries):
     return ", ".join(describe(e) for e in entries)
 
 
+def plural(items, one, more):
+    return one if len(items) == 1 else more
+
+
 def setup_fix(git, entry):
     """The --setup that puts this launcher's pair after `entry`, in its file:
     git then asks this launcher first (a later empty entry would drop it)."""
@@ -177,31 +181,30 @@ def chain_check(git, asked, url, name, decides=True):
         return Check(name, bad, "git asks no helper for %s%s" % (url, after), fix, taken=True,
                      **details), False
     first, role = asked.helpers[0], roles[0]
+    kinds = [r.kind for r in roles]
     if role.kind != helper_chain.THIS:
         if role.kind in ROLE_PROBLEMS:
             message = "git runs %s first, %s" % (role.path, ROLE_PROBLEMS[role.kind])
+        elif helper_chain.THIS in kinds:
+            before = asked.helpers[:kinds.index(helper_chain.THIS)]
+            message = "%s %s before this launcher" % (listing(before),
+                                                      plural(before, "answers", "answer"))
         else:
-            theirs = [e for e, r in zip(asked.helpers, roles) if r.kind != helper_chain.THIS]
-            ours = len(theirs) < len(asked.helpers)
-            before = asked.helpers[:[r.kind for r in roles].index(helper_chain.THIS)] if ours else [first]
-            message = "%s %s %s" % (listing(before), "answers" if len(before) == 1 else "answer",
-                                    "before this launcher" if ours else "first; git does not ask "
-                                    "this launcher")
+            message = "%s answers first; git does not ask this launcher" % describe(first)
         return Check(name, bad, message, setup_fix(git, asked.reset or first), taken=True,
                      **details), False
     later = [(e, r) for e, r in zip(asked.helpers[1:], roles[1:]) if r.kind != helper_chain.THIS]
     foreign = [e for e, r in later if r.foreign]
     if foreign:
         return Check(name, bad, "%s, which %s not this launcher, %s the token when git stores it"
-                     % (listing(foreign), "is" if len(foreign) == 1 else "are",
-                        "gets" if len(foreign) == 1 else "get"),
-                     "delete %s from %s" % ("it" if len(foreign) == 1 else "them",
+                     % (listing(foreign), plural(foreign, "is", "are"), plural(foreign, "gets", "get")),
+                     "delete %s from %s" % (plural(foreign, "it", "them"),
                                             ", ".join(sorted({e.place() for e in foreign}))),
                      taken=True, **details), False
     if later:
         entries = [e for e, _ in later]
         return Check(name, WARNING, "%s %s copies of the token when git stores it after %s"
-                     % (listing(entries), "gets" if len(entries) == 1 else "get", PROGRAM),
+                     % (listing(entries), plural(entries, "gets", "get"), PROGRAM),
                      "remove them, or " + setup_fix(git, entries[-1]), **details), True
     reset = "after the empty entry in %s" % asked.reset.place() if asked.reset else \
         "with no empty entry before it"
