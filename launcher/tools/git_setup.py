@@ -87,7 +87,14 @@ class Edit:
         """Reads the copy, here and by git; returns git's reading."""
         with open(self.work, "rb") as f:
             self.text = safe_text.decoded(f.read())
-        theirs = reading(git_config.file_entries(self.git, self.work))
+        try:
+            theirs = reading(git_config.file_entries(self.git, self.work))
+        except git_command.GitTimeout:
+            raise
+        except git_command.GitError as e:
+            # git names the private copy; the user knows the file.
+            raise SetupError("git cannot read %s: %s"
+                             % (self.target, str(e).replace(self.work, self.target))) from None
         try:
             self.entries, self.headers = config_text.parse(self.text)
         except config_text.ConfigSyntaxError as e:
