@@ -33,7 +33,6 @@ class ConfigLock:
         self.path = path
         self.lock_path = path + ".lock"
         self.fd = None
-        self.committed = False
 
     def __enter__(self):
         deadline = time.monotonic() + LOCK_WAIT
@@ -64,12 +63,18 @@ class ConfigLock:
             view = view[os.write(self.fd, view):]
         os.fsync(self.fd)
         os.rename(self.lock_path, self.path)
-        self.committed = True
 
     def __exit__(self, *exc):
-        if self.fd is not None:
+        if self.fd is None:
+            return False
+        try:
+            # Only our own lock file goes: after the rename (or if someone
+            # else's took its place) the name is no longer ours.
+            if os.path.samestat(os.fstat(self.fd), os.stat(self.lock_path)):
+                os.unlink(self.lock_path)
+        except FileNotFoundError:
+            pass
+        finally:
             os.close(self.fd)
             self.fd = None
-            if not self.committed:
-                os.unlink(self.lock_path)
         return False
