@@ -469,6 +469,12 @@ def recorder_named_like_the_launcher(g):
     return os.fsdecode(g.file("other", "git-credential-kestrune")).encode()
 
 
+def short_name_on_path(g):
+    g.path = os.path.dirname(LAUNCHER) + os.pathsep + g.path
+    return (helper_section("https://github.com", b"") + helper_section("https://github.com", b"kestrune"),
+            b"", [])
+
+
 # (case, how the home is set up after --setup: a function of the GitHome
 # returning (global config to add, repository config to add, remotes),
 # the verdict, and a text of the report). In every case the verdict is
@@ -506,6 +512,8 @@ VERDICT_CASES = [
      lambda g: (helper_section("https://github.com", b"") +
                 helper_section("https://github.com", launcher_copy(g, "gone").encode()), b"", []),
      1, "which does not exist", False),
+    ("the short name, found on PATH", short_name_on_path, 0,
+     "git-credential-kestrune (kestrune) answers first", False),
     ("an include that takes over",
      lambda g: (b"[include]\n\tpath = extra\n", b"", []), 1,
      "fix: git-credential-kestrune --setup --file", False),
