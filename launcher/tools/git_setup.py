@@ -243,6 +243,10 @@ def report_setup(git, changed, where, target=None):
         say("the %s holds the entries, but git cannot read its config: %s"
             % (where, git_config.explained(git, e)), sys.stderr)
         return 1
+    except OSError as e:
+        say("the %s holds the entries, but there is no throw-away home to ask git in: %s (%s)"
+            % (where, e.strerror or e, e.filename or "the temporary folder"), sys.stderr)
+        return 1
     if target is not None and not any(e.file and same_file(e.file, target) for e in entries):
         say("the %s holds the entries; git does not read it here: include it from a config file "
             "git reads (git config --global --add include.path FILE)" % where)

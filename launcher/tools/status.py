@@ -377,6 +377,10 @@ def helper_checks(git):
         return [Check("git config", PROBLEM, git_config.explained(git, e),
                       "make every config file and include git reads a regular file it can "
                       "read to the end")], False
+    except OSError as e:
+        return [Check("helpers", PROBLEM, "no throw-away home to ask git in: %s (%s)"
+                      % (e.strerror or e, e.filename or "the temporary folder"),
+                      "set TMPDIR to a folder you can write")], False
     return checks + remotes + [stored_credentials_check()], ok and remotes_ok
 
 
