@@ -5,6 +5,7 @@
 
 #include "followup/followup.hpp"
 #include "process/finish_run.hpp"
+#include "process/interrupt.hpp"
 #include "process/interpreter.hpp"
 #include "process/main_module.hpp"
 #include "process/process_hardening.hpp"
@@ -15,16 +16,21 @@ int main(int argc, char** argv)
     // The launcher's own options run where they were started: --status looks
     // at the repository there and --setup --local edits its config. Every
     // credential action runs hardened.
-    if (argc > 1 && argv[1]) {
-        if (auto status = launcher::answer_option(argc, argv)) {
-            return *status;
-        }
+    if (auto status = launcher::answer_option(argc, argv)) {
+        return *status;
     }
     if (!launcher::harden_process()) {
         return 1;
     }
 
-    const PyStatus status = launcher::start_interpreter(argc, argv);
+    // The start fails on a KeyboardInterrupt from the imports it runs: Ctrl-C
+    // waits until it is over, and is noted from then on.
+    PyStatus status;
+    {
+        const launcher::HeldInterrupt held;
+        status = launcher::start_interpreter(argc, argv);
+        launcher::note_interrupts();
+    }
     if (PyStatus_Exception(status)) {
         Py_ExitStatusException(status);
     }
@@ -35,8 +41,7 @@ int main(int argc, char** argv)
     PyGC_Disable();
 
     launcher::Followup followup(argc, argv);
-    const int run_status = launcher::run_main_module();
-    followup.after_run(run_status);
+    const int run_status = followup.after_run(launcher::run_main_module());
     const int exit_status = launcher::finish_run(run_status);
     return exit_status == launcher::interrupted_status ? launcher::exit_by_sigint() : exit_status;
 }

@@ -12,6 +12,8 @@
 #include <iterator>
 #include <cstring>
 
+#include "refusal_text.hpp"
+
 namespace kestrune {
 
 namespace {
@@ -94,11 +96,6 @@ ConfigRefusal check_config_file(const char* path)
 namespace {
 
 // The name and the reason of each refusal, in the order of the enumeration.
-struct RefusalText {
-    const char* name;
-    const char* reason;
-};
-
 constexpr RefusalText refusal_texts[] = {
     {"none", "acceptable"},
     {"relative_path", "not an absolute path"},
@@ -114,21 +111,16 @@ constexpr RefusalText refusal_texts[] = {
 static_assert(std::size(refusal_texts) == static_cast<std::size_t>(ConfigRefusal::unsafe_folder_mode) + 1,
               "one text per refusal");
 
-const RefusalText& text_of(ConfigRefusal refusal)
-{
-    return refusal_texts[static_cast<std::size_t>(refusal)];
-}
-
 } // namespace
 
 const char* describe(ConfigRefusal refusal)
 {
-    return text_of(refusal).reason;
+    return text_of(refusal_texts, refusal).reason;
 }
 
 const char* refusal_name(ConfigRefusal refusal)
 {
-    return text_of(refusal).name;
+    return text_of(refusal_texts, refusal).name;
 }
 
 } // namespace kestrune

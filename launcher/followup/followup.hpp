@@ -8,8 +8,10 @@
 //    rejected it, and the user is told to sign in to Kestrune again.
 //
 // Standard output is never touched, nothing is said about any other request,
-// and the token is never written. A failure inside the follow-up is dropped:
-// it never changes the run's exit status.
+// and the token is never written. The follow-up keeps or reads at most
+// request_max_length characters of a request and never reads past its end.
+// A failure inside the follow-up is dropped: it never changes the run's exit
+// status, except Ctrl-C, which ends the run as interrupted wherever it comes.
 #pragma once
 
 #include <optional>
@@ -23,10 +25,16 @@ public:
     // Watches the run when argv names `get` (or no action).
     Followup(int argc, char** argv);
 
-    // Called once the module has run, with its exit status.
-    void after_run(int exit_status);
+    // Called once the module has run, with its exit status; returns the
+    // run's exit status, which is interrupted_status when Ctrl-C came during
+    // the follow-up (or before it, and was not yet handled).
+    int after_run(int exit_status);
 
 private:
+    // Writes the line that the request calls for, if any; returns with an
+    // exception set when something failed.
+    void explain();
+
     enum class Action { get, erase, other };
     Action action_;
     std::optional<RequestWatch> watch_;

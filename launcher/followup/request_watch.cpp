@@ -1,5 +1,7 @@
 #include "followup/request_watch.hpp"
 
+#include <utility>
+
 #include "followup/line_recorder.hpp"
 #include "followup/write_watch.hpp"
 
@@ -9,19 +11,19 @@ using runtime::Owned;
 
 namespace {
 
-// The stream sys.<name> if it is one (not missing, not None), else NULL.
-PyObject* standard_stream(const char* name)
+// The stream sys.<name> if it is one (not missing, not None), else empty.
+Owned<> standard_stream(const char* name)
 {
     PyObject* stream = PySys_GetObject(name);
-    return stream == Py_None ? nullptr : stream;
+    return runtime::borrow(stream == Py_None ? nullptr : stream);
 }
 
 // Puts `wrapper` in sys.<name> in front of `stream`; the stream kept in
 // `saved` once that worked.
-void install(const char* name, PyObject* stream, Owned<>& wrapper, Owned<>& saved)
+void install(const char* name, Owned<>& stream, Owned<>& wrapper, Owned<>& saved)
 {
     if (wrapper && PySys_SetObject(name, wrapper.get()) == 0) {
-        saved = runtime::borrow(stream);
+        saved = std::move(stream);
         return;
     }
     PyErr_Clear();
@@ -39,12 +41,12 @@ void restore(const char* name, Owned<>& saved)
 
 RequestWatch::RequestWatch()
 {
-    if (PyObject* stream = standard_stream("stdin")) {
-        recorder_ = make_line_recorder(stream);
+    if (auto stream = standard_stream("stdin")) {
+        recorder_ = make_line_recorder(stream.get());
         install("stdin", stream, recorder_, stdin_);
     }
-    if (PyObject* stream = standard_stream("stdout")) {
-        write_watch_ = make_write_watch(stream);
+    if (auto stream = standard_stream("stdout")) {
+        write_watch_ = make_write_watch(stream.get());
         install("stdout", stream, write_watch_, stdout_);
     }
     PyErr_Clear();
@@ -58,7 +60,7 @@ RequestWatch::~RequestWatch()
 
 bool RequestWatch::answered() const
 {
-    return !write_watch_ || write_called(write_watch_.get());
+    return !write_watch_ || may_have_written(write_watch_.get());
 }
 
 PyObject* RequestWatch::lines() const

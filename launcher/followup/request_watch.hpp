@@ -21,11 +21,12 @@ public:
     RequestWatch(const RequestWatch&) = delete;
     RequestWatch& operator=(const RequestWatch&) = delete;
 
-    // Whether the module wrote to sys.stdout; true when it was not watched,
-    // so that nothing is said about a run that cannot be seen.
+    // Whether the module wrote to sys.stdout, or may have (write_watch.hpp);
+    // true when it was not watched, so that nothing is said about a run that
+    // cannot be seen.
     bool answered() const;
     // The lines the module read from sys.stdin, as a list (borrowed); NULL
-    // when it was not watched.
+    // when it was not watched or the record was given up (line_recorder.hpp).
     PyObject* lines() const;
 
 private:

@@ -1,5 +1,5 @@
-// The watch passes the stream's own errors through untouched, so the module
-// fails where and as it would have.
+// The watch hands every call and attribute to the stream as it came, so the
+// module succeeds or fails where and as it would have unwatched.
 #include "followup/write_watch.hpp"
 
 namespace launcher {
@@ -12,7 +12,7 @@ namespace {
 struct WriteWatch {
     PyObject_HEAD
     PyObject* stream;  // the wrapped sys.stdout, owned
-    bool written;
+    bool used;         // whether `write` or any other attribute was used
 };
 
 void write_watch_dealloc(PyObject* self)
@@ -23,30 +23,52 @@ void write_watch_dealloc(PyObject* self)
     Py_DECREF(type);
 }
 
-PyObject* write_watch_write(PyObject* self, PyObject* text)
+// write(*args, **kwargs): the stream's own write with the same arguments.
+PyObject* write_watch_write(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames)
 {
     auto* watch = reinterpret_cast<WriteWatch*>(self);
-    watch->written = true;
-    return PyObject_CallMethod(watch->stream, "write", "O", text);
+    auto write = steal(PyObject_GetAttrString(watch->stream, "write"));
+    if (!write) {
+        return nullptr;
+    }
+    watch->used = true;
+    return PyObject_Vectorcall(write.get(), args, static_cast<size_t>(nargs), kwnames);
 }
 
-// Every attribute but `write` is the stream's own.
+// Every attribute but `write` is the stream's own; writing through it
+// (writelines, buffer, fileno, ...) is not seen, so any use counts.
 PyObject* write_watch_getattro(PyObject* self, PyObject* name)
 {
     if (PyUnicode_Check(name) && PyUnicode_CompareWithASCIIString(name, "write") == 0) {
         return PyObject_GenericGetAttr(self, name);
     }
-    return PyObject_GetAttr(reinterpret_cast<WriteWatch*>(self)->stream, name);
+    auto* watch = reinterpret_cast<WriteWatch*>(self);
+    watch->used = true;
+    return PyObject_GetAttr(watch->stream, name);
+}
+
+// Setting or deleting an attribute sets or deletes the stream's.
+int write_watch_setattro(PyObject* self, PyObject* name, PyObject* value)
+{
+    return PyObject_SetAttr(reinterpret_cast<WriteWatch*>(self)->stream, name, value);
+}
+
+PyObject* write_watch_repr(PyObject* self)
+{
+    return PyObject_Repr(reinterpret_cast<WriteWatch*>(self)->stream);
 }
 
 PyMethodDef write_watch_methods[] = {
-    {"write", write_watch_write, METH_O, nullptr},
+    {"write", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(write_watch_write)),
+     METH_FASTCALL | METH_KEYWORDS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 
 PyType_Slot write_watch_slots[] = {
     {Py_tp_dealloc, reinterpret_cast<void*>(write_watch_dealloc)},
+    {Py_tp_repr, reinterpret_cast<void*>(write_watch_repr)},
     {Py_tp_getattro, reinterpret_cast<void*>(write_watch_getattro)},
+    {Py_tp_setattro, reinterpret_cast<void*>(write_watch_setattro)},
     {Py_tp_methods, write_watch_methods},
     {0, nullptr},
 };
@@ -72,9 +94,9 @@ Owned<> make_write_watch(PyObject* stream)
     return watch;
 }
 
-bool write_called(PyObject* watch)
+bool may_have_written(PyObject* watch)
 {
-    return reinterpret_cast<WriteWatch*>(watch)->written;
+    return reinterpret_cast<WriteWatch*>(watch)->used;
 }
 
 } // namespace launcher

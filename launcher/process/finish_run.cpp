@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include "owned.hpp"
+#include "process/interrupt.hpp"
 
 namespace launcher {
 
@@ -39,6 +40,8 @@ bool stream_closed(PyObject* stream)
 
 // Flushes sys.<name> as Py_FinalizeEx does; -1 when that failed, after
 // reporting the error as unraisable when `report` is set, else dropping it.
+// Ctrl-C during the flush is no failure of the output to report: the run
+// ends by SIGINT.
 int flush_stream(const char* name, bool report)
 {
     PyObject* stream = PySys_GetObject(name);
@@ -48,7 +51,7 @@ int flush_stream(const char* name, bool report)
     if (auto result = steal(PyObject_CallMethod(stream, "flush", nullptr))) {
         return 0;
     }
-    if (report) {
+    if (report && !PyErr_ExceptionMatches(PyExc_KeyboardInterrupt)) {
         PyErr_WriteUnraisable(stream);
     } else {
         PyErr_Clear();
@@ -61,12 +64,16 @@ int flush_stream(const char* name, bool report)
 int finish_run(int exit_status)
 {
     if (module_loaded("atexit") || module_loaded("threading")) {
-        return Py_FinalizeEx() < 0 ? 120 : exit_status;
+        const int status = Py_FinalizeEx() < 0 ? 120 : exit_status;
+        return interrupted_until_now() ? interrupted_status : status;
     }
     // Output that cannot be written is reported on stderr, which is flushed
     // second so the report reaches it.
     const int stdout_status = flush_stream("stdout", true);
     const int stderr_status = flush_stream("stderr", false);
+    if (exit_status == interrupted_status || interrupted_until_now()) {
+        return interrupted_status;
+    }
     return stdout_status < 0 || stderr_status < 0 ? 120 : exit_status;
 }
 

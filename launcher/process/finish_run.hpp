@@ -11,7 +11,8 @@ inline constexpr int interrupted_status = 128 + SIGINT;
 
 // Ends a run whose main module has finished with `exit_status`, and returns
 // the process's exit status. Output that cannot be flushed gives 120, as in
-// `python`.
+// `python`. A run that Ctrl-C interrupted at any point (interrupt.hpp) gives
+// interrupted_status, even when no KeyboardInterrupt reached the top.
 //
 // The interpreter is finalised only when the run asked for what finalisation
 // does beyond flushing the standard streams: exit handlers (the `atexit`

@@ -11,6 +11,7 @@
 
 #include "owned.hpp"
 #include "process/finish_run.hpp"
+#include "process/interrupt.hpp"
 
 PyMODINIT_FUNC PyInit_git_credential_kestrune();
 
@@ -66,6 +67,20 @@ Owned<> main_spec()
     return steal(PyObject_Vectorcall(spec_type.get(), args, 2, keywords.get()));
 }
 
+// The module's first step decompresses its constants with zlib.decompress and
+// reports any failure to import zlib as an ImportError, a KeyboardInterrupt
+// included. zlib is imported here first, with Ctrl-C held, so that the
+// module finds it loaded. Whatever fails here is left for the module to meet
+// and report its own way.
+void import_zlib()
+{
+    const HeldInterrupt held;
+    auto zlib = steal(PyImport_ImportModule("zlib"));
+    if (!zlib) {
+        PyErr_Clear();
+    }
+}
+
 int create_and_execute()
 {
     PyModuleDef* definition = module_definition();
@@ -95,8 +110,12 @@ int create_and_execute()
 
 int run_main_module()
 {
-    if (create_and_execute() == 0) {
-        return 0;
+    // A Ctrl-C from the start is taken before the module runs.
+    if (PyErr_CheckSignals() == 0) {
+        import_zlib();
+        if (create_and_execute() == 0) {
+            return 0;
+        }
     }
     const bool interrupted = PyErr_ExceptionMatches(PyExc_KeyboardInterrupt);
     // Prints the traceback; for SystemExit it finalises the interpreter and

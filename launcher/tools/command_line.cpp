@@ -6,10 +6,12 @@
 #include "tools/command_line.hpp"
 
 #include <Python.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
+#include <iterator>
 
 #include "process/runtime_location.hpp"
 #include "tools/tool_program.hpp"
@@ -62,9 +64,34 @@ constexpr const char usage_text[] =
     "\n"
     "See git-credential-kestrune(1).\n";
 
+// The one line said at a terminal, where a person rather than git runs the
+// helper, when no action is given (the module reads a `get` request) and when
+// the word given is not an action (the module does nothing).
+constexpr const char no_action_text[] =
+    "git-credential-kestrune: reading a credential request for 'get' (key=value lines, then an empty "
+    "line); the launcher's own options are --setup, --status and --help\n";
+constexpr const char unknown_action_text[] =
+    "git-credential-kestrune: not an action, nothing done; git runs this helper with get, store or "
+    "erase, and the launcher's own options are --setup, --status and --help\n";
+
+// The action words git uses.
+constexpr std::string_view git_actions[] = {"get", "store", "erase"};
+
 int write_text(const char* text)
 {
     return std::fputs(text, stdout) < 0 || std::fflush(stdout) != 0 ? 1 : 0;
+}
+
+// At a terminal only, so that git's runs stay as they are: one line on
+// standard error when `word` (NULL for none) is no action git uses.
+void note_at_terminal(const char* word)
+{
+    if (word && std::ranges::find(git_actions, std::string_view(word)) != std::end(git_actions)) {
+        return;
+    }
+    if (isatty(STDIN_FILENO)) {
+        std::fputs(word ? unknown_action_text : no_action_text, stderr);
+    }
 }
 
 // printf arguments for a std::string_view: "%.*s".
@@ -104,6 +131,10 @@ int write_version()
 
 std::optional<int> answer_option(int argc, char** argv)
 {
+    if (argc < 2 || !argv[1]) {
+        note_at_terminal(nullptr);
+        return std::nullopt;
+    }
     const std::string_view arg = argv[1];
     if (arg == "--help" || arg == "-h") {
         return write_text(usage_text);
@@ -114,6 +145,7 @@ std::optional<int> answer_option(int argc, char** argv)
     // "--" alone is no option but the usual end-of-options word: an action
     // word like any other, which the module ignores.
     if (!arg.starts_with("--") || arg == "--") {
+        note_at_terminal(argv[1]);
         return std::nullopt;
     }
     const auto options = parse_tool_options(argc, argv);

@@ -30,8 +30,10 @@ inline constexpr int usage_error_status = 2;
 // starts with "--"), answers it and returns the exit status: 0 for --help and
 // --version, the tool's status for --setup, --remove and --status, and 2 after
 // a message on standard error for an unknown option or a wrong combination.
-// Otherwise returns nothing and argv[1] goes to the module as its action.
-// argc must be at least 2.
+// Otherwise returns nothing and argv[1] (if any) goes to the module as its
+// action; when standard input is a terminal and that is not one of git's
+// actions (get, store, erase), one line on standard error first names the
+// launcher's options.
 std::optional<int> answer_option(int argc, char** argv);
 
 // Parses argv[1] onwards, all of which must be the launcher's options: one

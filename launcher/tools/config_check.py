@@ -108,11 +108,11 @@ def read_config(path):
     token = config["github_token"]
     if not isinstance(token, str):
         return Finding(path, "token_not_text", "github_token is not a string")
-    if not token:
-        return Finding(path, "empty_token", "github_token is empty")
-    if not _kestrune_rules.token_is_acceptable(token):
-        return Finding(path, "token_refused", "github_token is not 1 to %d printable ASCII characters"
-                       % _kestrune_rules.TOKEN_MAX_LENGTH)
+    refusal = _kestrune_rules.check_token(token)
+    if refusal is not None:
+        name, reason = refusal
+        return Finding(path, "empty_token" if name == "empty" else "token_refused",
+                       "github_token " + reason)
     return Finding(path, token=token)
 
 

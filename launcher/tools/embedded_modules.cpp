@@ -29,23 +29,33 @@ constexpr LauncherSource launcher_sources[] = {
 
 constexpr const char rules_module_name[] = "_kestrune_rules";
 
-// The characters of `text` (a str) as UTF-8; nothing, with no exception set,
-// for a str that has no UTF-8 form (a lone surrogate), which no rule accepts.
-bool utf8_of(PyObject* text, const char* what, std::string_view& utf8)
+// The characters of `text` (a str) as UTF-8 in `utf8`: 1, or 0 with no
+// exception set for a str that has no UTF-8 form (a lone surrogate), which no
+// rule accepts; -1 with a TypeError when `text` is no str.
+int utf8_of(PyObject* text, const char* what, std::string_view& utf8)
 {
     if (!PyUnicode_Check(text)) {
         PyErr_Format(PyExc_TypeError, "%s must be str, not %.100s", what, Py_TYPE(text)->tp_name);
-        return false;
+        return -1;
     }
     Py_ssize_t size = 0;
     const char* data = PyUnicode_AsUTF8AndSize(text, &size);
     if (!data) {
         PyErr_Clear();
-        utf8 = {};
-        return true;
+        return 0;
     }
     utf8 = std::string_view(data, static_cast<std::size_t>(size));
-    return true;
+    return 1;
+}
+
+// None for an accepted refusal enumerator, else (name, reason).
+template <class Refusal>
+PyObject* refusal_or_none(Refusal refusal)
+{
+    if (refusal == Refusal::none) {
+        Py_RETURN_NONE;
+    }
+    return Py_BuildValue("(ss)", kestrune::refusal_name(refusal), kestrune::describe(refusal));
 }
 
 PyObject* check_config_file(PyObject*, PyObject* path)
@@ -55,34 +65,44 @@ PyObject* check_config_file(PyObject*, PyObject* path)
         return nullptr;
     }
     auto bytes = steal(encoded);
-    const auto refusal = kestrune::check_config_file(PyBytes_AS_STRING(bytes.get()));
-    if (refusal == kestrune::ConfigRefusal::none) {
-        Py_RETURN_NONE;
+    return refusal_or_none(kestrune::check_config_file(PyBytes_AS_STRING(bytes.get())));
+}
+
+PyObject* check_token(PyObject*, PyObject* token)
+{
+    std::string_view text;
+    const int found = utf8_of(token, "token", text);
+    if (found < 0) {
+        return nullptr;
     }
-    return Py_BuildValue("(ss)", kestrune::refusal_name(refusal), kestrune::describe(refusal));
+    return refusal_or_none(found ? kestrune::check_token(text) : kestrune::TokenRefusal::not_printable);
 }
 
 PyObject* token_is_acceptable(PyObject*, PyObject* token)
 {
     std::string_view text;
-    if (!utf8_of(token, "token", text)) {
+    const int found = utf8_of(token, "token", text);
+    if (found < 0) {
         return nullptr;
     }
-    return PyBool_FromLong(kestrune::token_is_acceptable(text));
+    return PyBool_FromLong(found && kestrune::token_is_acceptable(text));
 }
 
 PyObject* host_is_github(PyObject*, PyObject* host)
 {
     std::string_view text;
-    if (!utf8_of(host, "host", text)) {
+    const int found = utf8_of(host, "host", text);
+    if (found < 0) {
         return nullptr;
     }
-    return PyBool_FromLong(kestrune::host_is_github(text, kestrune::github_host));
+    return PyBool_FromLong(found && kestrune::host_is_github(text, kestrune::github_host));
 }
 
 PyMethodDef rules_methods[] = {
     {"check_config_file", check_config_file, METH_O,
      "check_config_file(path)\n\nNone when the config file at `path` may be read, else (name, reason)."},
+    {"check_token", check_token, METH_O,
+     "check_token(token)\n\nNone when the helper hands out `token`, else (name, reason)."},
     {"token_is_acceptable", token_is_acceptable, METH_O,
      "token_is_acceptable(token)\n\nWhether the helper hands out `token`."},
     {"host_is_github", host_is_github, METH_O,

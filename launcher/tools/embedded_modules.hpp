@@ -8,6 +8,9 @@
 //     check_config_file(path: str) -> None | (name: str, reason: str)
 //         None when the file may be read; else the refusal's name (its
 //         ConfigRefusal enumerator, "unsafe_mode", ...) and its description.
+//     check_token(token: str) -> None | (name: str, reason: str)
+//         None when the token is handed out; else the refusal's name (its
+//         TokenRefusal enumerator, "whitespace", ...) and its description.
 //     token_is_acceptable(token: str) -> bool
 //     host_is_github(host: str) -> bool
 //     CONFIG_PATH_TEMPLATE: str     "~/.kestrune/config.json"

@@ -69,7 +69,7 @@ RUNS = [
     (["get"], None, GITHUB_REQUEST, 0, b"", no_token("no such file")),
     (["get"], b'{"github_token": "\xff"}', GITHUB_REQUEST, 0, b"", no_token("not valid JSON")),
     (["get"], json.dumps({"github_token": TOKEN + "\nusername=x"}).encode(), GITHUB_REQUEST, 0,
-     b"", no_token("github_token is not 1 to 4000 printable ASCII characters")),
+     b"", no_token("github_token contains whitespace or a line break")),
     # git storing the answer that worked, and erasing it when GitHub
     # rejected it: the follow-up tells the user to sign in again.
     (["store"], CONFIG, GIT_ANSWER, 0, b"", None),

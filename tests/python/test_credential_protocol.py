@@ -202,8 +202,23 @@ class NoTokenReasonTest(unittest.TestCase):
             ("no github_token", {"token": TOKEN}, None, "no github_token"),
             ("empty token", {"github_token": ""}, None, "github_token is empty"),
             ("not a string", {"github_token": None}, None, "github_token is not a string"),
-            ("line break", {"github_token": TOKEN + "\n"}, None,
-             "github_token is not 1 to 4000 printable ASCII characters"),
+        ])
+
+    def test_a_refused_token_is_named_for_what_is_wrong_with_it(self):
+        whitespace = "github_token contains whitespace or a line break"
+        not_printable = "github_token contains characters outside printable ASCII"
+        self.assert_reasons([
+            ("line break", {"github_token": TOKEN + "\n"}, None, whitespace),
+            ("carriage return", {"github_token": TOKEN + "\r\n"}, None, whitespace),
+            ("space", {"github_token": "ghp_a b"}, None, whitespace),
+            ("tab before a control character", {"github_token": "\x07ghp\t"}, None, whitespace),
+            ("control character", {"github_token": TOKEN + "\x1b[2J"}, None, not_printable),
+            ("DEL", {"github_token": TOKEN + "\x7f"}, None, not_printable),
+            ("non-ASCII", {"github_token": "t\u00f6ken"}, None, not_printable),
+            ("line separator", {"github_token": TOKEN + "\u2028"}, None, not_printable),
+            ("lone surrogate", b'{"github_token": "ghp_\\ud800"}', None, not_printable),
+            ("longest plus one", {"github_token": "g" * 4001}, None,
+             "github_token is longer than 4000 characters"),
         ])
 
     def test_a_relative_home_is_named(self):

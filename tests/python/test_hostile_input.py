@@ -12,10 +12,12 @@ import json
 import os
 import pwd
 import random
+import re
 import shutil
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 try:
@@ -126,6 +128,49 @@ class HostileStdinTest(HostileCase):
         result = closed("get")
         self.assertNotIn(TOKEN.encode(), result.stderr)
         self.assertTraceback(result, b"TypeError: 'NoneType' object is not iterable")
+
+    def endless_stdin(self, source):
+        """A standard input that never ends: the output of `yes`, or
+        /dev/zero."""
+        if source == "yes":
+            producer = subprocess.Popen(["yes"], stdout=subprocess.PIPE)
+            self.addCleanup(producer.wait)
+            self.addCleanup(producer.kill)
+            self.addCleanup(producer.stdout.close)
+            return producer.stdout
+        stream = open(source, "rb")
+        self.addCleanup(stream.close)
+        return stream
+
+    def test_endless_stdin_ends_every_action_that_reads_no_request(self):
+        # The follow-up of `erase` reads no more than a request can hold.
+        for action, source in [("erase", "yes"), ("erase", "/dev/zero"), ("store", "yes"),
+                               ("unknown", "/dev/zero")]:
+            with self.subTest(action=action, source=source):
+                result = subprocess.run([LAUNCHER, action], stdin=self.endless_stdin(source),
+                                        env=clean_env(HOME=self.home), capture_output=True,
+                                        timeout=60)
+                self.assertAnswer(result, b"")
+
+    def test_get_keeps_no_more_of_endless_lines_than_a_request_holds(self):
+        # The module reads on for as long as lines come; the launcher keeps
+        # at most a request's worth of them, so its memory stays flat.
+        env = clean_env(HOME=self.home)
+        if "ASAN_OPTIONS" in env:
+            # AddressSanitizer keeps freed memory from reuse for a while,
+            # hundreds of MiB of it here; that is none of the launcher's.
+            env["ASAN_OPTIONS"] += ":quarantine_size_mb=0:thread_local_quarantine_size_kb=0"
+        process = subprocess.Popen([LAUNCHER, "get"], stdin=self.endless_stdin("yes"),
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=env)
+        self.addCleanup(process.wait)
+        self.addCleanup(process.kill)
+        time.sleep(10)
+        # The peak of the launcher's own memory since it started. The rusage
+        # of a child would also count the test process it was forked from.
+        with open("/proc/%d/status" % process.pid, encoding="ascii") as f:
+            peak = re.search(r"^VmHWM:\s+(\d+) kB$", f.read(), re.M)
+        self.assertIsNone(process.poll(), "the run ended by itself")
+        self.assertLess(int(peak.group(1)) * 1024, 50 * 1024 * 1024)
 
     def test_reader_gone_before_the_answer(self):
         read_end, write_end = os.pipe()

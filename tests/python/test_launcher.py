@@ -2,6 +2,7 @@
 environment, byte-safe standard streams, and running after install."""
 import fcntl
 import os
+import pty
 import re
 import resource
 import shutil
@@ -73,6 +74,30 @@ class OptionsTest(unittest.TestCase):
         result = run_launcher(["get", "--help"], GITHUB_REQUEST, home=self.home)
         self.assertEqual(result.stdout, answer(TOKEN))
 
+    def test_words_that_are_no_action_at_a_terminal_name_the_options(self):
+        # Only at a terminal: with a pipe, as git runs it, nothing is said
+        # (test_hostile_input's words that are no action).
+        options = b"the launcher's own options are --setup, --status and --help\n"
+        unknown = (b"git-credential-kestrune: not an action, nothing done; git runs this helper with "
+                   b"get, store or erase, and " + options)
+        bare = (b"git-credential-kestrune: reading a credential request for 'get' (key=value lines, "
+                b"then an empty line); " + options)
+        typed = b"protocol=https\nhost=example.com\n\n"
+        cases = [(["setup"], b"", unknown), (["status"], b"", unknown), (["-x"], b"", unknown),
+                 ([""], b"", unknown), (["--"], b"", unknown), ([], typed, bare),
+                 (["get"], typed, b""), (["store"], b"", b""), (["erase"], b"", b"")]
+        for args, stdin, stderr in cases:
+            with self.subTest(args=args):
+                controller, terminal = pty.openpty()
+                try:
+                    os.write(controller, stdin)
+                    result = subprocess.run([LAUNCHER, *args], stdin=terminal, capture_output=True,
+                                            env=clean_env(HOME=self.home), timeout=60)
+                finally:
+                    os.close(terminal)
+                    os.close(controller)
+                self.assertEqual((result.returncode, result.stdout, result.stderr), (0, b"", stderr))
+
 
 class ExitStatusTest(unittest.TestCase):
     def test_uncaught_exception_prints_the_traceback_and_exits_1(self):
@@ -116,9 +141,11 @@ class ProcessTest(unittest.TestCase):
         self.assertEqual(pipe_bytes(process.stdin), 0, "%s never read its input" % argv[0])
         return process
 
-    def blocked_launcher(self, **kwargs):
+    def blocked_launcher(self, action="get", **kwargs):
+        """The launcher blocked: in the module for `get`, in the follow-up for
+        `erase`."""
         home = make_home(self, {"github_token": TOKEN})
-        return self.blocked([LAUNCHER, "get"], clean_env(HOME=home), home, **kwargs)
+        return self.blocked([LAUNCHER, action], clean_env(HOME=home), home, **kwargs)
 
     def test_ctrl_c_ends_it_by_sigint_after_the_traceback(self):
         process = self.blocked_launcher()
@@ -126,6 +153,42 @@ class ProcessTest(unittest.TestCase):
         stdout, stderr = process.communicate(timeout=30)
         self.assertEqual((process.returncode, stdout), (-signal.SIGINT, b""))
         self.assertTrue(stderr.endswith(b"\nKeyboardInterrupt\n"), stderr)
+
+    def test_ctrl_c_in_the_erase_follow_up_ends_it_by_sigint(self):
+        process = self.blocked_launcher("erase")
+        process.send_signal(signal.SIGINT)
+        self.assertEqual(process.communicate(timeout=30), (b"", b""))
+        self.assertEqual(process.returncode, -signal.SIGINT)
+
+    def test_ctrl_c_at_any_point_of_a_run_ends_it_by_sigint(self):
+        # Each run is stopped at a later point, then gets SIGINT and goes on:
+        # whatever it was doing (starting, in the module, in the follow-up,
+        # flushing, ending), it ends by SIGINT.
+        home = make_home(self, {"github_token": TOKEN})
+        request = b"protocol=https\nhost=github.com\npassword=" + TOKEN.encode() + b"\n\n"
+        for action in ("get", "store", "erase"):
+            stopped = []
+            for step in range(40):
+                read_end, write_end = os.pipe()
+                os.write(write_end, request)
+                os.close(write_end)
+                process = subprocess.Popen([LAUNCHER, action], stdin=read_end,
+                                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                           env=clean_env(HOME=home), cwd=home)
+                os.close(read_end)
+                time.sleep(step * 0.002)
+                os.kill(process.pid, signal.SIGSTOP)
+                _, status = os.waitpid(process.pid, os.WUNTRACED)
+                if os.WIFSTOPPED(status):
+                    stopped.append(step)
+                    os.kill(process.pid, signal.SIGINT)
+                    os.kill(process.pid, signal.SIGCONT)
+                    _, status = os.waitpid(process.pid, 0)
+                    with self.subTest(action=action, step=step):
+                        self.assertTrue(os.WIFSIGNALED(status) and os.WTERMSIG(status) == signal.SIGINT,
+                                        "exit status %d" % os.waitstatus_to_exitcode(status))
+                process.returncode = os.waitstatus_to_exitcode(status)
+            self.assertTrue(stopped, action)
 
     def test_no_core_file(self):
         soft, hard = resource.getrlimit(resource.RLIMIT_CORE)
