@@ -33,7 +33,7 @@ ANSWER = "username=x-access-token\npassword=%s\n\n" % TOKEN
 
 # Targets: the subject may take at most this multiple of its baseline.
 TARGETS = {
-    "P1a": 0.80, "P1b": 0.77, "P2a": 0.80, "P2b": 1.00,
+    "P1a": 0.80, "P1b": 0.77, "P1c": 1.20, "P2a": 0.80, "P2b": 1.00,
     "P3a": 0.60, "P3b": 0.60, "P3c": 0.65, "P3d": 0.65, "P4": 1.25, "P5": 1.02,
     # The bundled launcher (package preset) against the development one.
     "B1": 1.00, "B5": 1.05,
@@ -102,26 +102,27 @@ def fail(message):
 
 # ---- processes ----------------------------------------------------------------
 
-def spawn(argv, env, stdin_path):
-    """Runs argv to completion with stdin from stdin_path and stdout and
-    stderr discarded. Returns wall milliseconds."""
+def spawn(argv, env, stdin_path, stdout_path):
+    """Runs argv to completion with stdin from stdin_path, stdout into
+    stdout_path and stderr discarded. Returns (wall ms, CPU ms): the time from
+    spawn to exit, and the user and system time of the process from wait4."""
     fd = os.open(stdin_path, os.O_RDONLY)
     try:
         actions = [
             (os.POSIX_SPAWN_DUP2, fd, 0),
-            (os.POSIX_SPAWN_OPEN, 1, os.devnull, os.O_WRONLY, 0),
+            (os.POSIX_SPAWN_OPEN, 1, stdout_path, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600),
             (os.POSIX_SPAWN_OPEN, 2, os.devnull, os.O_WRONLY, 0),
         ]
         start = time.perf_counter_ns()
         pid = os.posix_spawn(argv[0], argv, env, file_actions=actions)
-        _, status = os.waitpid(pid, 0)
+        _, status, usage = os.wait4(pid, 0)
         elapsed = time.perf_counter_ns() - start
     finally:
         os.close(fd)
     code = os.waitstatus_to_exitcode(status)
     if code != 0:
         fail("%s exited with %d" % (" ".join(argv), code))
-    return elapsed / 1e6
+    return elapsed / 1e6, (usage.ru_utime + usage.ru_stime) * 1e3
 
 
 def peak_rss(argv, env, stdin_path, scratch):
@@ -137,20 +138,27 @@ def peak_rss(argv, env, stdin_path, scratch):
         return int(f.read().split()[-1])
 
 
-def interleaved(commands, reps, env, stdin_path, scratch):
+def interleaved(commands, reps, env, stdin_path, scratch, answering=()):
     """commands: name -> argv. Runs each rep of every command in a shuffled
-    order, once timed and once under /usr/bin/time. Returns name -> list of
-    (ms, KiB)."""
+    order, once timed and once under /usr/bin/time; the commands named in
+    `answering` must print the answer on every timed run. Returns name ->
+    list of (wall ms, CPU ms, KiB), one per round."""
     results = {name: [] for name in commands}
     names = list(commands)
     rng = random.Random(6)
+    stdout_path = os.path.join(scratch, "stdout")
     for name in names:  # warm the page cache and the dentry cache
-        spawn(commands[name], env, stdin_path)
+        spawn(commands[name], env, stdin_path, stdout_path)
     for _ in range(reps):
         rng.shuffle(names)
         for name in names:
-            ms = spawn(commands[name], env, stdin_path)
-            results[name].append((ms, peak_rss(commands[name], env, stdin_path, scratch)))
+            ms, cpu = spawn(commands[name], env, stdin_path, stdout_path)
+            if name in answering:
+                with open(stdout_path, encoding="utf-8", errors="replace") as f:
+                    printed = f.read()
+                if printed != ANSWER:
+                    fail("%s printed %r, not the answer" % (name, printed))
+            results[name].append((ms, cpu, peak_rss(commands[name], env, stdin_path, scratch)))
     return results
 
 
@@ -168,10 +176,15 @@ def check_answers(commands, env):
 # ---- figures ------------------------------------------------------------------
 
 class Row:
-    def __init__(self, key, what, subject, baseline, unit, target):
+    """One figure. The ratio is subject / baseline unless given: a paired
+    figure gives the median of its per-round ratios."""
+
+    def __init__(self, key, what, subject, baseline, unit, target, ratio=None):
         self.key, self.what, self.unit, self.target = key, what, unit, target
         self.subject, self.baseline = subject, baseline
-        self.ratio = subject / baseline if baseline else float("nan")
+        if ratio is None:
+            ratio = subject / baseline if baseline else float("nan")
+        self.ratio = ratio
 
     def verdict(self):
         if self.target is None:
@@ -189,17 +202,28 @@ def start_up_and_memory(build, settings, env, stdin_path, scratch, bundled=None)
         # imports, with no cycle collection and no finalisation.
         "bare": [build.python, "-I", "-S", "-c",
                  "import gc; gc.disable(); import sys, os, json; os._exit(0)"],
+        # The interpreter alone: its start and its end, importing nothing.
+        "pass": [build.python, "-I", "-S", "-c", "pass"],
     }
     if bundled:
         build.require(bundled)
         commands["bundled"] = [bundled, "get"]
     check_answers({k: commands[k] for k in ("launcher", "plain", "bundled") if k in commands}, env)
-    runs = interleaved(commands, settings.process_reps, env, stdin_path, scratch)
-    wall = {k: statistics.median(ms for ms, _ in v) for k, v in runs.items()}
-    rss = {k: statistics.median(kib for _, kib in v) / 1024 for k, v in runs.items()}
+    answering = {"launcher", "plain", "bundled"}
+    runs = interleaved(commands, settings.process_reps, env, stdin_path, scratch, answering)
+    wall = {k: statistics.median(ms for ms, _, _ in v) for k, v in runs.items()}
+    cpu = {k: statistics.median(c for _, c, _ in v) for k, v in runs.items()}
+    rss = {k: statistics.median(kib for _, _, kib in v) / 1024 for k, v in runs.items()}
+    # CPU time is what the process itself costs, whatever else the machine
+    # runs meanwhile; each round's launcher run is paired with that round's
+    # bare interpreter.
+    def paired(name):
+        return statistics.median(a[1] / b[1] for a, b in zip(runs[name], runs["pass"]) if b[1] > 0)
     bundle_rows = [
         Row("B1", "start-up: bundled launcher `get` vs development launcher `get`",
             wall["bundled"], wall["launcher"], "ms", TARGETS["B1"]),
+        Row("B1c", "CPU time: bundled launcher `get` vs python -I -S -c pass (paired)",
+            cpu["bundled"], cpu["pass"], "ms", TARGETS["P1c"], ratio=paired("bundled")),
         Row("B5", "peak RSS: bundled launcher `get` vs development launcher `get`",
             rss["bundled"], rss["launcher"], "MiB", TARGETS["B5"]),
     ] if bundled else []
@@ -208,6 +232,8 @@ def start_up_and_memory(build, settings, env, stdin_path, scratch, bundled=None)
             wall["launcher"], wall["floor"], "ms", TARGETS["P1a"]),
         Row("P1b", "start-up: launcher `get` vs plain script `get`",
             wall["launcher"], wall["plain"], "ms", TARGETS["P1b"]),
+        Row("P1c", "CPU time: launcher `get` vs python -I -S -c pass (paired)",
+            cpu["launcher"], cpu["pass"], "ms", TARGETS["P1c"], ratio=paired("launcher")),
         Row("P1 ref", "start-up: floor without GC and finalisation vs plain script",
             wall["bare"], wall["plain"], "ms", None),
         Row("P5", "peak RSS: launcher `get` vs python3.12 plain script `get`",

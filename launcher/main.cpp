@@ -24,21 +24,20 @@ int main(int argc, char** argv)
     }
 
     // The start fails on a KeyboardInterrupt from the imports it runs: Ctrl-C
-    // waits until it is over, and is noted from then on.
+    // waits until it is over, and is noted from then on. A run answers one
+    // request in a few milliseconds and makes no reference cycle that needs
+    // collecting before the process ends, so the collections that the
+    // start-up and the imports would trigger are work for nothing
+    // (process/interpreter.hpp).
     PyStatus status;
     {
         const launcher::HeldInterrupt held;
-        status = launcher::start_interpreter(argc, argv);
+        status = launcher::start_interpreter(argc, argv, launcher::StartFor::credential_action);
         launcher::note_interrupts();
     }
     if (PyStatus_Exception(status)) {
         Py_ExitStatusException(status);
     }
-
-    // A run answers one request in a few milliseconds and makes no reference
-    // cycle that needs collecting before the process ends; the collections
-    // that the imports alone would trigger take about 3% of it.
-    PyGC_Disable();
 
     launcher::Followup followup(argc, argv);
     const int run_status = followup.after_run(launcher::run_main_module());

@@ -13,9 +13,12 @@ The table is not written by hand: this script runs the built module in a
 fresh python3.12 as a launcher run would (the interpreter's start-up, the
 module's import, a `get` request answered from a configuration file) and
 freezes every module that run imported from a source file of the standard
-library. Each is compiled from its source with its real path as file name, so
-tracebacks and `inspect` still find the source. Modules that the interpreter
-already serves frozen, built-in or from extension files are left as they are.
+library. Each is compiled from its source with the file name that CPython
+gives its own frozen modules, "<frozen NAME>": a traceback shows the line
+number and no source line, and opens no file for it, so no file on the
+machine that runs the launcher (nor the build machine's path) can supply
+the text it shows. Modules that the interpreter already serves frozen,
+built-in or from extension files are left as they are.
 
 The output is C: one byte string of marshalled code per module, and the
 table `kestrune_frozen_modules`, ended by an entry of nulls. The code of a
@@ -24,13 +27,29 @@ loaded through `kestrune_load_frozen_code` (launcher/freeze/frozen_code.cpp), wh
 gives its pages back once the code object is made. The depfile names the
 source files frozen, so that the build freezes them again when one of them
 changes.
+
+Two more tables go with it, from the same run:
+- `kestrune_preloaded_extensions` (freeze/extension_table.h): the extension
+  modules the run loaded from the standard library's lib-dynload, which the
+  launcher loads before the interpreter starts
+  (launcher/process/extension_preload.cpp);
+- `kestrune_seeded_patterns` (freeze/seeded_patterns.h): the regular
+  expressions the run compiled, in the order of re's cache, each as what
+  re.compile passed to _sre.compile for it, which the launcher puts in re's
+  cache (launcher/process/pattern_cache.cpp). Each is checked here to make,
+  through _sre.compile, the pattern that re.compile makes: a pattern that
+  does not is left out with a message, and compiled as usual at run time.
 """
+import ast
 import json
 import marshal
 import os
+import re
 import subprocess
 import sys
 import tempfile
+
+import _sre
 
 # What a launcher run does after the interpreter's start-up. The probe imports
 # nothing of its own before the module, so sys.modules holds what the run
@@ -44,9 +63,16 @@ sys.stdout.write("\\n--modules--\\n")
 for name, module in sorted(sys.modules.items()):
     spec = getattr(module, "__spec__", None)
     origin = getattr(spec, "origin", None)
-    if isinstance(origin, str) and origin.endswith(".py") and getattr(spec, "has_location", False):
-        package = spec.submodule_search_locations is not None
-        sys.stdout.write("%s\\t%d\\t%s\\n" % (name, package, origin))
+    if not isinstance(origin, str) or not getattr(spec, "has_location", False):
+        continue
+    package = spec.submodule_search_locations is not None
+    if origin.endswith(".py"):
+        sys.stdout.write("source\\t%s\\t%d\\t%s\\n" % (name, package, origin))
+    elif type(spec.loader).__name__ == "ExtensionFileLoader":
+        sys.stdout.write("extension\\t%s\\t%d\\t%s\\n" % (name, package, origin))
+re = sys.modules.get("re")
+for key in getattr(re, "_cache", ()):
+    sys.stdout.write("pattern\\t%s\\n" % ascii(key[1:]))
 """
 
 RELEASED_SIZE = 8192
@@ -56,9 +82,12 @@ REQUEST = "protocol=https\nhost=github.com\n\n"
 ANSWER = "username=x-access-token\npassword=freeze\n\n"
 
 
-def modules_a_run_imports(module_dir):
-    """[(name, is_package, source path)] of the standard-library modules that
-    a run imports from source files."""
+def what_a_run_loads(module_dir):
+    """([(name, is_package, source path)], [(name, file path)], [(pattern,
+    flags)]): the standard-library modules that a run imports from source
+    files, the extension modules it loads from the standard library's
+    lib-dynload, and the regular expressions it compiles, in the order of
+    re's cache."""
     with tempfile.TemporaryDirectory(prefix="kestrune-freeze-") as home:
         os.mkdir(os.path.join(home, ".kestrune"))
         with open(os.path.join(home, ".kestrune", "config.json"), "w", encoding="utf-8") as f:
@@ -73,15 +102,22 @@ def modules_a_run_imports(module_dir):
     if done.returncode != 0 or answer != ANSWER:
         sys.exit("freeze_modules: the probe run failed (exit %d):\n%s%s"
                  % (done.returncode, done.stdout, done.stderr))
-    stdlib = os.path.realpath(sys._stdlib_dir) + os.sep
-    modules = []
+    stdlib = os.path.realpath(sys._stdlib_dir)
+    extension_dir = os.path.join(stdlib, "lib-dynload")
+    modules, extensions, patterns = [], [], []
     for line in listing.splitlines():
-        name, package, origin = line.split("\t")
-        if os.path.realpath(origin).startswith(stdlib):
+        kind, _, rest = line.partition("\t")
+        if kind == "pattern":
+            patterns.append(ast.literal_eval(rest))
+            continue
+        name, package, origin = rest.split("\t")
+        if kind == "source" and os.path.realpath(origin).startswith(stdlib + os.sep):
             modules.append((name, package == "1", origin))
+        elif kind == "extension" and os.path.dirname(os.path.realpath(origin)) == extension_dir:
+            extensions.append((name, origin))
     if not modules:
         sys.exit("freeze_modules: the probe run imported no standard-library source module")
-    return modules
+    return modules, extensions, patterns
 
 
 def c_bytes(data):
@@ -115,7 +151,51 @@ def write_depfile(modules, output, depfile):
     write_if_changed(depfile, "%s: \\\n  %s\n" % (escaped(output), sources))
 
 
-def write_table(modules, output):
+def sre_compile_arguments(pattern, flags):
+    """What re.compile(pattern, flags) passes to _sre.compile, as re's own
+    compiler computes it: the pattern, its flags, its code, its groups and
+    its group index both ways."""
+    recorded = []
+
+    class Recorder:
+        @staticmethod
+        def compile(*args):
+            recorded.append(args)
+            return _sre.compile(*args)
+
+    compiler = re._compiler
+    compiler._sre, real = Recorder, compiler._sre
+    try:
+        compiler.compile(pattern, flags)
+    finally:
+        compiler._sre = real
+    (args,) = recorded
+    # The code's opcodes are named int constants, which marshal does not
+    # know: plain ints make the same code.
+    pattern, flags, code, groups, groupindex, indexgroup = args
+    return pattern, flags, [int(word) for word in code], groups, dict(groupindex), tuple(indexgroup)
+
+
+def checked_patterns(patterns):
+    """[(flags, _sre.compile arguments)] for each (pattern, flags) whose
+    arguments make, through _sre.compile, what re.compile makes of it: the
+    same code (pattern objects compare their code), flags, groups and group
+    index. Any other is left out, with a message, and compiled as usual."""
+    entries = []
+    for pattern, flags in patterns:
+        args = sre_compile_arguments(pattern, flags)
+        seeded = _sre.compile(*args)
+        compiled = re._compiler.compile(pattern, flags)
+        if (seeded == compiled and seeded.flags == compiled.flags and seeded.groups == compiled.groups
+                and seeded.groupindex == compiled.groupindex):
+            entries.append((flags, args))
+        else:
+            print("freeze_modules: %a is not seeded: _sre.compile made another pattern of it"
+                  % (pattern,))
+    return entries
+
+
+def write_table(modules, extensions, patterns, output):
     parts = [
         "/* Generated by launcher/freeze/freeze_modules.py from the standard library of\n"
         "   CPython %s at %s. Do not edit. */\n" % (sys.version.split()[0], sys._stdlib_dir),
@@ -126,7 +206,7 @@ def write_table(modules, output):
     for index, (name, package, origin) in enumerate(modules):
         with open(origin, "rb") as f:
             source = f.read()
-        code = compile(source, origin, "exec", dont_inherit=True, optimize=0)
+        code = compile(source, "<frozen %s>" % name, "exec", dont_inherit=True, optimize=0)
         data = marshal.dumps(code)
         released = len(data) >= RELEASED_SIZE
         parts.append("/* %s */\nstatic const unsigned char module_%d[%d]%s =\n%s;\n"
@@ -143,6 +223,17 @@ def write_table(modules, output):
                        % (name, index, len(data), package, get_code))
     parts.append("const struct _frozen kestrune_frozen_modules[] = {\n%s\n"
                  "    {NULL, NULL, 0, 0, NULL},\n};\n" % "\n".join(entries))
+    parts.append('#include "freeze/extension_table.h"\n'
+                 "const struct kestrune_extension_module kestrune_preloaded_extensions[] = {\n%s"
+                 "    {NULL, NULL, NULL},\n};\n"
+                 % "".join('    {"%s", "%s", "PyInit_%s"},\n'
+                           % (name, os.path.basename(origin), name.rpartition(".")[2])
+                           for name, origin in extensions))
+    seeds = marshal.dumps((_sre.MAGIC, _sre.CODESIZE, tuple(checked_patterns(patterns))))
+    parts.append('#include "freeze/seeded_patterns.h"\n'
+                 "const unsigned char kestrune_seeded_patterns[%d] =\n%s;\n"
+                 "const int kestrune_seeded_patterns_size = %d;\n"
+                 % (len(seeds) + 1, c_bytes(seeds), len(seeds)))
     write_if_changed(output, "\n".join(parts))
 
 
@@ -150,8 +241,8 @@ def main():
     if len(sys.argv) != 4:
         sys.exit(__doc__.split("\n\n")[1])
     module_dir, output, depfile = sys.argv[1:]
-    modules = modules_a_run_imports(os.path.abspath(module_dir))
-    write_table(modules, output)
+    modules, extensions, patterns = what_a_run_loads(os.path.abspath(module_dir))
+    write_table(modules, extensions, patterns, output)
     write_depfile(modules, output, depfile)
 
 

@@ -13,6 +13,8 @@
 #include <climits>
 #include <cstddef>
 
+#include "process/extension_preload.hpp"
+#include "process/pattern_cache.hpp"
 #include "process/prefault.hpp"
 #include "process/runtime_location.hpp"
 
@@ -62,7 +64,7 @@ ExecutablePath own_path()
 // Sets config.executable to the launcher's own file, so that the path
 // computation does not search PATH for argv[0], and the runtime from it.
 // Without /proc the interpreter computes the executable as usual.
-PyStatus set_executable_and_runtime(PyConfig& config)
+PyStatus set_executable_and_runtime(PyConfig& config, PathBuffer& extension_folder)
 {
     const ExecutablePath path = own_path();
     if (path[0] != '\0') {
@@ -71,10 +73,10 @@ PyStatus set_executable_and_runtime(PyConfig& config)
             return status;
         }
     }
-    return set_runtime_location(config, path.data());
+    return set_runtime_location(config, path.data(), extension_folder);
 }
 
-PyStatus configure(PyConfig& config, int argc, char** argv)
+PyStatus configure(PyConfig& config, int argc, char** argv, PathBuffer& extension_folder)
 {
     PyConfig_InitIsolatedConfig(&config);
     config.isolated = 1;
@@ -105,12 +107,33 @@ PyStatus configure(PyConfig& config, int argc, char** argv)
     if (PyStatus_Exception(status)) {
         return status;
     }
-    return set_executable_and_runtime(config);
+    return set_executable_and_runtime(config, extension_folder);
+}
+
+// Runs the main phase of the initialisation (sys.path, the codecs, the
+// standard streams, the signal handlers) with the collector already off.
+// Initialised with `_init_main` cleared, the interpreter stops after its core
+// phase: it exists, with its builtins, sys and the import system's frozen
+// bootstrap, but has run none of the main phase, where most of the
+// start-up's collections happen (the bootstrap's own code runs one before
+// any hook could turn the collector off). Both names are CPython's
+// provisional multi-phase initialisation (PEP 587), which the build checks
+// for (KESTRUNE_HAVE_CORE_INIT); a CPython that ran the main phase anyway
+// only gets the collector disabled after it, as without the check.
+PyStatus finish_initialisation_without_collector()
+{
+    PyGC_Disable();
+#if defined(KESTRUNE_HAVE_CORE_INIT)
+    if (!Py_IsInitialized()) {
+        return _Py_InitializeMain();
+    }
+#endif
+    return PyStatus_Ok();
 }
 
 } // namespace
 
-PyStatus start_interpreter(int argc, char** argv)
+PyStatus start_interpreter(int argc, char** argv, StartFor start_for)
 {
 #if defined(KESTRUNE_FROZEN_MODULES)
     PyImport_FrozenModules = kestrune_frozen_modules;
@@ -121,11 +144,25 @@ PyStatus start_interpreter(int argc, char** argv)
     }
     prefault_object_arenas();
     PyConfig config;
-    status = configure(config, argc, argv);
+    PathBuffer extension_folder{};
+    status = configure(config, argc, argv, extension_folder);
+    const bool credential_action = start_for == StartFor::credential_action;
+#if defined(KESTRUNE_HAVE_CORE_INIT)
+    if (credential_action) {
+        config._init_main = 0;
+    }
+#endif
     if (!PyStatus_Exception(status)) {
+        preload_extension_modules(extension_folder.data());
         status = Py_InitializeFromConfig(&config);
     }
     PyConfig_Clear(&config);
+    if (!PyStatus_Exception(status) && credential_action) {
+        status = finish_initialisation_without_collector();
+        if (!PyStatus_Exception(status)) {
+            seed_pattern_cache();
+        }
+    }
     return status;
 }
 

@@ -16,11 +16,7 @@
 
 #include <sys/stat.h>
 
-#include <array>
-#include <climits>
 #include <cstdio>
-#include <cstring>
-#include <initializer_list>
 #include <string_view>
 
 namespace launcher {
@@ -34,31 +30,6 @@ constexpr std::string_view extension_dir = "lib/python3.12/lib-dynload";
 #if defined(KESTRUNE_DEVELOPMENT_PREFIX)
 constexpr const char development_prefix[] = KESTRUNE_DEVELOPMENT_PREFIX;
 #endif
-
-// A path in a fixed buffer rather than a std::string: the launcher links no
-// more of the C++ runtime than it must load at every start.
-using PathBuffer = std::array<char, PATH_MAX>;
-
-// `parts` joined by "/" into `path`; false, with `path` empty, when that does
-// not fit (no file can have such a name).
-bool join(PathBuffer& path, std::initializer_list<std::string_view> parts)
-{
-    std::size_t length = 0;
-    for (const std::string_view part : parts) {
-        const std::size_t separator = length == 0 ? 0 : 1;
-        if (separator + part.size() >= path.size() - length) {
-            path[0] = '\0';
-            return false;
-        }
-        if (separator != 0) {
-            path[length++] = '/';
-        }
-        std::memcpy(path.data() + length, part.data(), part.size());
-        length += part.size();
-    }
-    path[length] = '\0';
-    return true;
-}
 
 // The folder that holds the launcher at `executable`; empty when the
 // launcher's own path is unknown.
@@ -82,8 +53,9 @@ const char runtime_kind[] = "the build machine's runtime (" KESTRUNE_DEVELOPMENT
 const char runtime_kind[] = "bundled runtime";
 #endif
 
-PyStatus set_runtime_location(PyConfig& config, const char* executable)
+PyStatus set_runtime_location(PyConfig& config, const char* executable, PathBuffer& extension_folder)
 {
+    extension_folder[0] = '\0';
     // The bundled runtime has none of the standard library's landmarks (os.py
     // is frozen), which the interpreter would warn about.
     config.pathconfig_warnings = 0;
@@ -96,10 +68,12 @@ PyStatus set_runtime_location(PyConfig& config, const char* executable)
         // The runtime belongs to the package manager: no bytecode cache is
         // written beside its sources.
         config.write_bytecode = 0;
+        extension_folder = extensions;
         return PyConfig_SetBytesString(&config, &config.home, runtime.data());
     }
 #if defined(KESTRUNE_DEVELOPMENT_PREFIX)
     config.pathconfig_warnings = 1;
+    join(extension_folder, {development_prefix, extension_dir});
     return PyConfig_SetBytesString(&config, &config.home, development_prefix);
 #else
     std::fprintf(stderr, "git-credential-kestrune: its runtime is missing: %s\n",

@@ -18,6 +18,7 @@ import gzip
 import json
 import os
 import shutil
+import signal
 import subprocess
 import sys
 import tarfile
@@ -26,7 +27,8 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "python"))
 from launcher_support import (GITHUB_REQUEST, TOKEN, answer, clean_env, config_path,  # noqa: E402
-                              make_home, no_token_line, rejected_token_line)
+                              make_home, no_token_line, opened_paths, rejected_token_line,
+                              run_traced)
 
 SOURCE_DIR = os.environ.get("KESTRUNE_SOURCE_DIR", "")
 PYTHON = os.environ.get("KESTRUNE_PYTHON", sys.executable)
@@ -245,6 +247,30 @@ class TarballTest(BundledLauncherChecks, unittest.TestCase):
         # The options need no interpreter.
         result = run(launcher, ["--version"], b"", home, hide_prefix=False)
         self.assertEqual((result.returncode, result.stdout), (0, VERSION_OUTPUT))
+
+    @unittest.skipUnless(shutil.which("strace"), "strace is not installed")
+    def test_a_traceback_through_a_frozen_module_opens_no_file(self):
+        # SIGINT at the read of the config file, which json.load makes: the
+        # KeyboardInterrupt runs out through the frozen json package. strace
+        # sends it at that read, counted in a first run.
+        launcher = os.path.join(self.prefix, "bin", "git-credential-kestrune")
+        home = make_home(self, {"github_token": TOKEN})
+        config = os.fsdecode(config_path(home))
+        env = clean_env(HOME=home)
+        _, lines = run_traced([launcher, "get"], GITHUB_REQUEST, env, ["-e", "trace=openat,read"])
+        opened = next(n for n, line in enumerate(lines) if '"%s"' % config in line)
+        reads = [n for n, line in enumerate(lines) if " read(" in line]
+        config_read = next(k for k, n in enumerate(reads) if n > opened) + 1
+        result, lines = run_traced(
+            [launcher, "get"], GITHUB_REQUEST, env,
+            ["-e", "trace=open,openat,openat2,read",
+             "-e", "inject=read:signal=SIGINT:when=%d" % config_read])
+        self.assertEqual(result.returncode, -signal.SIGINT, result.stderr)
+        self.assertRegex(result.stderr, rb'\n  File "<frozen json>", line \d+, in load\n  File ')
+        self.assertTrue(result.stderr.endswith(b"\nKeyboardInterrupt\n"), result.stderr)
+        interrupted = next(n for n, line in enumerate(lines) if "--- SIGINT" in line)
+        tried = opened_paths(lines[interrupted:], failed=True)
+        self.assertEqual([p for p in tried if p.endswith(".py")], [])
 
 
 class DebTest(BundledLauncherChecks, unittest.TestCase):

@@ -18,7 +18,7 @@ import unittest
 
 import support
 from launcher_support import (GITHUB_REQUEST, LAUNCHER, TOKEN, answer, clean_env, make_home,
-                              run_launcher)
+                              opened_paths, run_launcher, run_traced)
 
 
 class OptionsTest(unittest.TestCase):
@@ -323,19 +323,8 @@ STDLIB = os.path.realpath(sysconfig.get_path("stdlib"))
 def opened_files(argv, stdin, env):
     """Runs argv under strace; returns its exit status, its stdout and the
     paths of the files that it opened."""
-    trace_dir = tempfile.mkdtemp(prefix="kestrune-trace-")
-    try:
-        trace = os.path.join(trace_dir, "trace")
-        result = subprocess.run(["strace", "-f", "-qq", "-e", "trace=open,openat,openat2",
-                                 "-o", trace, *argv],
-                                input=stdin, env=env, capture_output=True, timeout=120)
-        with open(trace, encoding="utf-8", errors="replace") as f:
-            lines = f.read().splitlines()
-    finally:
-        shutil.rmtree(trace_dir)
-    opened = [m.group(1) for line in lines if " = -1 " not in line
-              for m in [re.search(r'open(?:at2?)?\((?:[^,]*, )?"([^"]*)"', line)] if m]
-    return result.returncode, result.stdout, opened
+    result, lines = run_traced(argv, stdin, env, ["-e", "trace=open,openat,openat2"])
+    return result.returncode, result.stdout, opened_paths(lines)
 
 
 @unittest.skipUnless(os.environ.get("KESTRUNE_STATIC_LAUNCHER") == "ON",
