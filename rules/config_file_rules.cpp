@@ -110,6 +110,7 @@ constexpr RefusalText refusal_texts[] = {
 };
 static_assert(std::size(refusal_texts) == static_cast<std::size_t>(ConfigRefusal::unsafe_folder_mode) + 1,
               "one text per refusal");
+static_assert(config_file_max_size == std::int64_t{1} << 20, "the too_large reason names the limit");
 
 } // namespace
 

@@ -8,6 +8,7 @@ whether it holds a usable github_token.
 """
 import json
 import os
+import stat
 import sys
 
 import _kestrune_rules
@@ -49,17 +50,55 @@ class Finding:
         self.token = token
 
 
+def read_regular_file(path, limit):
+    """The bytes of the regular file at `path`, at most `limit` of them, as
+    (bytes, None); else (None, why) with why "missing", "not_readable",
+    "not_regular_file" or "too_large". The file is opened without blocking
+    and checked once open, so a FIFO or a device is never read."""
+    try:
+        fd = os.open(path, os.O_RDONLY | os.O_NONBLOCK | os.O_NOCTTY | os.O_CLOEXEC)
+    except (FileNotFoundError, NotADirectoryError):
+        return None, "missing"
+    except OSError:
+        return None, "not_readable"
+    try:
+        if not stat.S_ISREG(os.fstat(fd).st_mode):
+            return None, "not_regular_file"
+        chunks, size = [], 0
+        while size <= limit:
+            chunk = os.read(fd, limit + 1 - size)
+            if not chunk:
+                break
+            chunks.append(chunk)
+            size += len(chunk)
+    except OSError:
+        return None, "not_readable"
+    finally:
+        os.close(fd)
+    return (None, "too_large") if size > limit else (b"".join(chunks), None)
+
+
+def read_checked_file(path):
+    """The bytes of the file at `path` when it meets the config file's rules
+    (check_config_file), as (bytes, None); else (None, (name, reason)) with
+    the rule it breaks."""
+    refusal = _kestrune_rules.check_config_file(path)
+    if refusal is not None:
+        return None, refusal
+    raw, why = read_regular_file(path, _kestrune_rules.CONFIG_FILE_MAX_SIZE)
+    if why is not None:
+        # It changed since the check: the check says what it is now.
+        return None, _kestrune_rules.check_config_file(path) or (why, why.replace("_", " "))
+    return raw, None
+
+
 def read_config(path):
     """Checks the config file at `path` the way the helper reads it."""
-    refusal = _kestrune_rules.check_config_file(path)
+    raw, refusal = read_checked_file(path)
     if refusal is not None:
         return Finding(path, *refusal)
     try:
-        with open(path, "rb") as f:
-            raw = f.read(_kestrune_rules.CONFIG_FILE_MAX_SIZE + 1)
         config = json.loads(raw.decode("utf-8"))
-    except OSError:
-        return Finding(path, "not_readable", "not readable")
     except (UnicodeDecodeError, ValueError, RecursionError):
         return Finding(path, "not_json", "not valid JSON")
     if not isinstance(config, dict):

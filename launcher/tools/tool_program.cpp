@@ -101,12 +101,19 @@ int run_tool(const ToolOptions& options, int argc, char** argv)
         Py_ExitStatusException(status);
     }
     int exit_status = call_tool(options);
-    if (exit_status < 0) {
+    if (exit_status < 0 && PyErr_ExceptionMatches(PyExc_KeyboardInterrupt)) {
+        // Ctrl-C: the tools have put back what they were changing on the way
+        // out; the user asked to stop, so no traceback, and the caller sees
+        // the run end by SIGINT.
+        PyErr_Clear();
+        exit_status = interrupted_status;
+    } else if (exit_status < 0) {
         // SystemExit ends the process here, as in `python`.
         PyErr_Print();
         exit_status = 1;
     }
-    return finish_run(exit_status);
+    exit_status = finish_run(exit_status);
+    return exit_status == interrupted_status ? exit_by_sigint() : exit_status;
 }
 
 } // namespace launcher

@@ -105,3 +105,98 @@ def opened_paths(trace_lines, *, failed=False):
     those that they tried to open and could not."""
     return [m.group(1) for line in trace_lines if failed or " = -1 " not in line
             for m in [_OPEN_CALL.search(line)] if m]
+
+
+# ---- real git and the launcher in one throw-away home -------------------------
+
+# A credential helper for git that notes its tag and the action git ran it
+# with, one line each, in the home's file `recorded`, and answers nothing.
+RECORDER = """#!/bin/sh
+while IFS= read -r line; do :; done
+printf '%s %s\\n' "$1" "$2" >>"${0%/*}/recorded"
+"""
+
+
+class GitHome:
+    """A home for real git and the launcher, run with the same environment:
+    the Kestrune config (mode 0600) and `gitconfig` as ~/.gitconfig, no
+    system config, no prompts. `recorder(tag)` is a helper value whose runs
+    `recorded()` returns."""
+
+    def __init__(self, test, config=None, gitconfig=b""):
+        self.test = test
+        self.home = make_home(test, {"github_token": TOKEN} if config is None else config)
+        os.chmod(config_path(self.home), 0o600)
+        self.path = os.environ["PATH"]
+        self.write(".gitconfig", gitconfig)
+        self.write("recorder", RECORDER.encode())
+        os.chmod(self.file("recorder"), 0o755)
+
+    def file(self, *names):
+        return os.path.join(self.home, *map(os.fsencode, names))
+
+    def write(self, name, data):
+        with open(self.file(name), "wb") as f:
+            f.write(data)
+
+    def read(self, name):
+        with open(self.file(name), "rb") as f:
+            return f.read()
+
+    def recorder(self, tag):
+        return os.fsdecode(self.file("recorder")) + " " + tag
+
+    def recorded(self):
+        """The (tag, action) of each recorder run since the last call."""
+        try:
+            with open(self.file("recorded"), "rb") as f:
+                lines = f.read().decode().splitlines()
+            os.remove(self.file("recorded"))
+        except FileNotFoundError:
+            return []
+        return [tuple(line.split(" ")) for line in lines]
+
+    def env(self):
+        env = clean_env(HOME=self.home, PATH=self.path, GIT_CONFIG_NOSYSTEM="1",
+                        GIT_TERMINAL_PROMPT="0")
+        # Git is not ours, and a sanitizer runtime preloaded into
+        # git-remote-https can deadlock it; the launcher links its own.
+        env.pop("LD_PRELOAD", None)
+        return env
+
+    def run(self, argv, stdin=b"", cwd=None, timeout=60):
+        return subprocess.run(argv, input=stdin, env=self.env(), cwd=cwd or self.home,
+                              capture_output=True, timeout=timeout)
+
+    def git(self, *args, stdin=b"", cwd=None):
+        return self.run(["git", *args], stdin, cwd)
+
+    def fill(self, url, cwd=None):
+        return self.git("credential", "fill", stdin=b"url=" + os.fsencode(url) + b"\n\n", cwd=cwd)
+
+    def gets_token(self, url, cwd=None):
+        return b"\npassword=" + TOKEN.encode() + b"\n" in self.fill(url, cwd).stdout
+
+    def launcher(self, *args, launcher=None, cwd=None, timeout=60):
+        result = self.run([launcher or LAUNCHER, *args], cwd=cwd, timeout=timeout)
+        self.test.assertNotIn(TOKEN.encode(), result.stdout + result.stderr)
+        return result
+
+    def status(self, cwd=None):
+        """(exit status, {check name: [checks]}) of --status --json, which
+        must be strict UTF-8 and strict JSON."""
+        result = self.launcher("--status", "--json", cwd=cwd)
+        report = json.loads(result.stdout.decode("utf-8"))
+        self.test.assertEqual((report["schema"], report["ok"]), (1, result.returncode == 0))
+        checks = {}
+        for check in report["checks"]:
+            checks.setdefault(check["check"], []).append(check)
+        return result.returncode, checks
+
+    def repository(self, *remotes):
+        """A new repository in the home with the remotes r0, r1, ... at `remotes`."""
+        repo = tempfile.mkdtemp(prefix=b"repo-", dir=self.home)
+        self.test.assertEqual(self.git("init", "-q", repo).returncode, 0)
+        for i, url in enumerate(remotes):
+            self.test.assertEqual(self.git("remote", "add", "r%d" % i, url, cwd=repo).returncode, 0)
+        return repo

@@ -1,16 +1,20 @@
 """Real git with the built launcher as its credential helper, and the
 launcher's --setup, --remove and --status against real git config files in
 throw-away homes."""
+import concurrent.futures
 import json
 import os
 import shutil
+import signal
 import subprocess
 import tempfile
+import time
 import unittest
 import urllib.parse
 
 import https_server
-from launcher_support import LAUNCHER, TOKEN, clean_env, config_path, make_home, no_token_line
+from launcher_support import (LAUNCHER, TOKEN, GitHome, clean_env, config_path, make_home,
+                              no_token_line)
 
 # A second helper that answers whatever the first leaves unanswered, so that a
 # request our helper stays silent on shows up as this answer.
@@ -169,40 +173,25 @@ class GitHomeCase(unittest.TestCase):
     """A home with the user's git config, a stale token in ~/.git-credentials
     and the Kestrune config; git and the launcher run with only this home."""
 
-    config = {"github_token": TOKEN}
-
     def setUp(self):
-        self.home = make_home(self, self.config)
-        self.gitconfig = os.path.join(self.home, b".gitconfig")
-        self.write(b".gitconfig", USER_GITCONFIG)
+        self.g = GitHome(self, gitconfig=USER_GITCONFIG)
+        self.home = self.g.home
         self.write(b".git-credentials", STALE_CREDENTIALS)
-        self.path = os.environ["PATH"]
 
     def write(self, name, data):
-        with open(os.path.join(self.home, name), "wb") as f:
-            f.write(data)
+        self.g.write(name, data)
 
     def read(self, name):
-        with open(os.path.join(self.home, name), "rb") as f:
-            return f.read()
-
-    def env(self):
-        env = clean_env(HOME=self.home, PATH=self.path, GIT_CONFIG_NOSYSTEM="1",
-                        GIT_TERMINAL_PROMPT="0")
-        env.pop("LD_PRELOAD", None)  # as in GitCase.git
-        return env
+        return self.g.read(name)
 
     def run_command(self, argv, stdin=b"", cwd=None):
-        return subprocess.run(argv, input=stdin, env=self.env(), cwd=cwd or self.home,
-                              capture_output=True, timeout=60)
+        return self.g.run(argv, stdin, cwd)
 
     def launcher(self, *args, launcher=LAUNCHER, cwd=None):
-        result = self.run_command([launcher, *args], cwd=cwd)
-        self.assertNotIn(TOKEN.encode(), result.stdout + result.stderr)
-        return result
+        return self.g.launcher(*args, launcher=launcher, cwd=cwd)
 
     def fill(self, url):
-        result = self.run_command(["git", "credential", "fill"], b"url=" + url + b"\n\n")
+        result = self.g.fill(url)
         self.assertEqual(result.returncode, 0, result.stderr)
         return result.stdout
 
@@ -214,7 +203,11 @@ class SetupTest(GitHomeCase):
             answer_lines(b"olduser", b"stale-token")))
 
         result = self.launcher("--setup")
-        self.assertEqual((result.returncode, result.stderr), (0, b""))
+        self.assertEqual(result.returncode, 0)
+        self.assertEqual(result.stderr, b"git-credential-kestrune: warning: stored credentials: 1 "
+                         b"github.com entry in plain text in " + self.g.file(".git-credentials")
+                         + b"; fix: printf '%s\\n' protocol=https host=github.com '' | "
+                         b"git credential-store erase\n")
         token_answer = answer_lines(b"x-access-token", TOKEN.encode())
         for host in (b"github.com", b"gist.github.com"):
             with self.subTest(host=host):
@@ -236,34 +229,20 @@ class SetupTest(GitHomeCase):
             self.assertEqual((result.returncode, result.stderr), (0, b""))
             self.assertEqual(self.read(b".gitconfig"), USER_GITCONFIG)
 
-    def test_remove_leaves_empty_entries_it_cannot_tell_from_the_users(self):
-        own = b'[credential "https://github.com"]\n\thelper = \n\thelper = other-helper\n'
-        self.write(b".gitconfig", USER_GITCONFIG + own)
-        self.assertEqual(self.launcher("--setup").returncode, 0)
-        result = self.launcher("--remove")
-        self.assertEqual(result.returncode, 0)
-        self.assertIn(b"left the empty credential.https://github.com.helper entries in place",
-                      result.stderr)
-        config = self.read(b".gitconfig")
-        self.assertNotIn(os.fsencode(LAUNCHER), config)
-        self.assertIn(b"\thelper = other-helper\n", config)
-
-    def test_dry_run_prints_the_commands_that_setup_runs(self):
+    def test_dry_run_prints_the_change_and_changes_nothing(self):
         result = self.launcher("--setup", "--dry-run")
         self.assertEqual((result.returncode, result.stderr), (0, b""))
         self.assertEqual(self.read(b".gitconfig"), USER_GITCONFIG)
-        commands = result.stdout.decode().splitlines()
-        self.assertEqual(len(commands), 4)
-        self.assertTrue(all(c.startswith("git config --global --add ") for c in commands))
-        ran = self.run_command(["sh", "-e", "-c", result.stdout.decode()])
-        self.assertEqual(ran.returncode, 0, ran.stderr)
-        by_hand = self.read(b".gitconfig")
-        self.write(b".gitconfig", USER_GITCONFIG)
+        diff = result.stdout.decode().splitlines()
+        path = os.fsdecode(self.g.file(".gitconfig"))
+        self.assertEqual(diff[:2], ["--- " + path, "+++ " + path])
         self.launcher("--setup")
-        self.assertEqual(self.read(b".gitconfig"), by_hand)
+        added = self.read(b".gitconfig")[len(USER_GITCONFIG):].decode().replace("\t", "\\t")
+        self.assertEqual([line[1:] for line in diff if line.startswith("+") and line[1:2] != "+"],
+                         added.splitlines())
         removal = self.launcher("--remove", "--dry-run")
-        self.assertEqual(len(removal.stdout.splitlines()), 4)
-        self.assertEqual(self.read(b".gitconfig"), by_hand)
+        self.assertEqual(sum(1 for line in removal.stdout.splitlines() if line.startswith(b"-\\t")), 4)
+        self.assertIn(b"-[credential \"https://github.com\"]\n", removal.stdout)
 
     def test_scopes(self):
         repo = os.path.join(self.home, b"repo")
@@ -286,10 +265,11 @@ class SetupTest(GitHomeCase):
         os.remove(config_path(self.home))
         result = self.launcher("--setup")
         self.assertEqual(result.returncode, 0)
-        self.assertEqual(result.stderr, b"git-credential-kestrune: warning: no token yet: no such file ("
-                         + config_path(self.home) + b"); sign in to Kestrune to save one\n")
-        self.path = os.path.join(self.home, b"empty-bin")
-        os.mkdir(self.path)
+        self.assertTrue(result.stderr.endswith(
+            b"\ngit-credential-kestrune: warning: no token yet: no such file ("
+            + config_path(self.home) + b"); sign in to Kestrune to save one\n"), result.stderr)
+        self.g.path = os.path.join(self.home, b"empty-bin")
+        os.mkdir(self.g.path)
         for args in (["--setup"], ["--remove"]):
             result = self.launcher(*args)
             self.assertEqual((result.returncode, result.stdout), (1, b""))
@@ -302,7 +282,7 @@ class SetupTest(GitHomeCase):
         with open(os.path.join(folder, b"git"), "w") as f:
             f.write("#!/bin/sh\ntouch '%s'\n" % os.fsdecode(marker))
         os.chmod(os.path.join(folder, b"git"), 0o755)
-        self.path = b"." + os.pathsep.encode() + os.fsencode(self.path)
+        self.g.path = b"." + os.pathsep.encode() + os.fsencode(self.g.path)
         for args in (["--setup"], ["--remove"], ["--status"]):
             self.launcher(*args, cwd=folder)
         self.assertFalse(os.path.exists(marker))
@@ -385,35 +365,441 @@ class StatusTest(GitHomeCase):
         status, checks = self.report()
         self.assertEqual(status, 1)
         chain = checks["helpers for https://github.com"]
-        self.assertFalse(chain["ok"])
-        self.assertEqual(len(chain["before"]), 1)
-        self.assertTrue(chain["before"][0].startswith("store (global "))
-        self.assertEqual(chain["fix"], "git-credential-kestrune --setup")
-        self.assertFalse(checks["stored credentials"]["ok"])
+        self.assertEqual([(h["helper"], h["scope"], h["launcher"]) for h in chain["helpers"]],
+                         [("store", "global", "other helper"), (LAUNCHER, "global", "this launcher")])
+        self.assertEqual((chain["status"], chain["fix"]), ("problem", "git-credential-kestrune --setup"))
+        self.assertEqual(chain["message"], "store (%s) answers before this launcher"
+                         % os.fsdecode(self.g.file(".gitconfig")))
+        self.assertEqual(checks["stored credentials"]["status"], "warning")
         self.assertEqual(checks["stored credentials"]["hosts"], ["github.com"])
 
         # Set up, but a repository adds a helper after it and has a remote
-        # with a token in its URL.
+        # with a token in its URL, which git sends instead of asking.
         self.launcher("--setup")
-        repo = os.path.join(self.home, b"repo")
-        self.run_command(["git", "init", "-q", repo])
+        repo = self.g.repository("https://x-access-token:%s@github.com/o/r.git" % TOKEN)
         self.run_command(["git", "config", "credential.helper", "store"], cwd=repo)
-        self.run_command(["git", "remote", "add", "origin",
-                          "https://x-access-token:%s@github.com/o/r.git" % TOKEN], cwd=repo)
         status, checks = self.report(cwd=repo)
-        self.assertEqual(status, 0)  # git still gets the token from this helper first
+        self.assertEqual(status, 1)
         chain = checks["helpers for https://github.com"]
-        self.assertEqual((chain["ok"], chain["before"], len(chain["after"])), (False, [], 1))
-        self.assertTrue(chain["after"][0].startswith("store (local "))
-        remote = checks["remote origin"]
-        self.assertFalse(remote["ok"])
-        self.assertEqual(remote["fix"], "git remote set-url origin https://github.com/o/r.git")
+        self.assertEqual((chain["status"], [h["scope"] for h in chain["helpers"]]),
+                         ("warning", ["global", "local"]))
+        self.assertEqual(chain["fix"], "remove them, or git-credential-kestrune --setup --local")
+        remote = checks["remote r0"]
+        self.assertEqual((remote["status"], remote["fix"]),
+                         ("problem", "git remote set-url r0 https://github.com/o/r.git"))
 
     def test_no_git(self):
-        self.path = os.path.join(self.home, b"empty-bin")
-        os.mkdir(self.path)
+        self.g.path = os.path.join(self.home, b"empty-bin")
+        os.mkdir(self.g.path)
         status, checks = self.report()
         self.assertEqual((status, checks["git"]["ok"]), (1, False))
+
+
+# ---- --status and --setup against git itself, one table per behaviour ---------
+
+# An answer git takes for GitHub, from a helper other than the launcher.
+OTHER_ANSWER = b'"!f() { echo username=other; echo password=other; }; f"'
+# credential.<url>.helper keys in the order of the user's config, each with a
+# recorder (True: an empty entry before it): which of them git runs for a URL
+# is git's to say, and --status must list exactly those, in git's order.
+URL_KEYS = [
+    ("https://github.com", False), ("https://github.com/", False), ("https://github.com.", False),
+    ("https://GitHub.com", False), ("HTTPS://github.com", False), ("https://gi*.com", False),
+    ("https://*.com", False), ("https://*.github.com", True), ("https://*.*.com", False),
+    ("https://*", False), ("https://github.com:443", False), ("https://github.com:444", False),
+    ("http://github.com", False), ("github.com", False), ("GitHub.com", False),
+    ("gist.github.com", False), ("https://me@github.com", False), ("https://other@github.com", False),
+    ("https://github.com/myorg", True), ("https://github.com/myorg/", False),
+    ("https://github.com/my", False), ("https://github.com/myorg/r.git", False),
+    ("https://github.com/MyOrg", False), ("https://github.com/o/r", False),
+    ("https://%67ithub.com", False), ("https://github.com:99999", False), ("https://github.com:x", False),
+    ("https://github.com/myorg/../o", False), ("*.github.com", False),
+    ("https://x-access-token@github.com", False), ("https://github.com/o%2Fr", False),
+    ("https://gist.github.com/", False), ("https://", False), ("https://github.com/myorg/r", False),
+]
+# Remote URLs of the repository --status looks at (besides https://github.com
+# and a subdomain).
+URL_REMOTES = [
+    "https://github.com/myorg/r.git", "https://me@github.com/o/r", "https://GitHub.com/MyOrg/x",
+    "https://github.com:443/o/r", "https://github.com./o/r", "https://api.github.com/x",
+    "https://x-access-token@github.com/myorg/r", "https://github.com/o/r",
+]
+
+
+def helper_section(key, value):
+    return b'[credential "%s"]\n\thelper = %s\n' % (key.encode(), value)
+
+
+class UrlMatchingTest(unittest.TestCase):
+    def test_status_lists_the_helpers_git_runs_in_git_order(self):
+        g = GitHome(self)
+        config = b"[credential]\n\thelper = " + g.recorder("all").encode() + b"\n"
+        for i, (key, reset) in enumerate(URL_KEYS):
+            config += helper_section(key, b"") if reset else b""
+            config += helper_section(key, g.recorder("k%d" % i).encode())
+        g.write(".gitconfig", config)
+        repo = g.repository(*URL_REMOTES)
+        _, checks = g.status(cwd=repo)
+        listed = {c["url"]: [h["helper"].rpartition(" ")[2] for h in c["helpers"]]
+                  for found in checks.values() for c in found if "helpers" in c}
+        self.assertEqual(sorted(listed), sorted(["https://github.com", "https://gist.github.com",
+                                                 *URL_REMOTES]))
+        for url, tags in listed.items():
+            with self.subTest(url=url):
+                g.recorded()
+                g.fill(url, cwd=repo)
+                self.assertEqual(g.recorded(), [(tag, "get") for tag in tags])
+                if "@" in url:  # approve with the user name that fill had
+                    g.git("credential", "approve", stdin=b"url=%s\npassword=p\n\n" % url.encode(),
+                          cwd=repo)
+                    self.assertEqual(g.recorded(), [(tag, "store") for tag in tags])
+
+
+def launcher_copy(g, folder):
+    """A copy of the launcher at HOME/folder/git-credential-kestrune."""
+    os.makedirs(g.file(folder), exist_ok=True)
+    copy = os.fsdecode(g.file(folder, "git-credential-kestrune"))
+    shutil.copy2(LAUNCHER, copy)
+    return copy
+
+
+def recorder_named_like_the_launcher(g):
+    os.makedirs(g.file("other"), exist_ok=True)
+    shutil.copy2(g.file("recorder"), g.file("other", "git-credential-kestrune"))
+    return os.fsdecode(g.file("other", "git-credential-kestrune")).encode()
+
+
+def short_name_on_path(g):
+    g.path = os.path.dirname(LAUNCHER) + os.pathsep + g.path
+    return (helper_section("https://github.com", b"") + helper_section("https://github.com", b"kestrune"),
+            b"", [])
+
+
+# (case, how the home is set up after --setup: a function of the GitHome
+# returning (global config to add, repository config to add, remotes),
+# the verdict, and a text of the report). In every case the verdict is
+# whether `git credential fill` gets the token for https://github.com and
+# the remotes, except where a helper that is not this launcher gets the
+# token too (marked: it copies what git gets).
+VERDICT_CASES = [
+    ("set up", lambda g: (b"", b"", []), 0, "answers first", False),
+    ("credentials in a remote URL", lambda g: (b"", b"", ["https://me:pw@github.com/o/r"]), 1,
+     "carries a password", False),
+    ("a user name alone in a remote URL", lambda g: (b"", b"", ["https://me@github.com/o/r"]), 0,
+     "the user name in the URL", False),
+    ("an organisation's helper",
+     lambda g: (b"", helper_section("https://github.com/myorg", b"") +
+                helper_section("https://github.com/myorg", OTHER_ANSWER),
+                ["https://github.com/myorg/r.git"]), 1, "answers first", False),
+    ("a trailing-dot key",
+     lambda g: (helper_section("https://github.com.", b"") +
+                helper_section("https://github.com.", OTHER_ANSWER), b"", []), 1,
+     "answers first", False),
+    ("a valueless key", lambda g: (b'[credential "https://github.com"]\n\thelper\n', b"", []), 1,
+     "line 15, holds credential.https://github.com.helper with no value", False),
+    ("a port that is not one", lambda g: (b"", b"", ["https://github.com:99999/o/r"]), 1,
+     "the port 99999 is not valid, so git cannot use the URL and the helper does not answer for "
+     "it; fix: git remote set-url r0 https://github.com/o/r", False),
+    ("a port that is no number", lambda g: (b"", b"", ["https://github.com:x/o/r"]), 1,
+     "the port x is not valid", False),
+    ("a pipeline around the launcher",
+     lambda g: (b"", b'[credential]\n\thelper =\n\thelper = "%s | tee -a stolen; :"\n'
+                % LAUNCHER.encode(), []), 1, "answers first; git does not ask", True),
+    ("the launcher's name at another path, after it",
+     lambda g: (b"", b"[credential]\n\thelper = " + recorder_named_like_the_launcher(g) + b"\n", []),
+     1, "which is not this launcher, gets the token when git stores it", True),
+    ("a deleted install",
+     lambda g: (helper_section("https://github.com", b"") +
+                helper_section("https://github.com", launcher_copy(g, "gone").encode()), b"", []),
+     1, "which does not exist", False),
+    ("the short name, found on PATH", short_name_on_path, 0,
+     "git-credential-kestrune (kestrune) answers first", False),
+    ("an include that takes over",
+     lambda g: (b"[include]\n\tpath = extra\n", b"", []), 1,
+     "fix: git-credential-kestrune --setup --file", False),
+]
+
+
+class VerdictTest(unittest.TestCase):
+    def test_the_verdict_is_what_git_credential_fill_gets(self):
+        for case, plant, verdict, text, copies in VERDICT_CASES:
+            with self.subTest(case):
+                g = GitHome(self, gitconfig=USER_GITCONFIG)
+                self.assertEqual(g.launcher("--setup").returncode, 0)
+                global_config, local_config, remotes = plant(g)
+                g.write(".gitconfig", g.read(".gitconfig") + global_config)
+                g.write("extra", helper_section("https://github.com", b"")
+                        + helper_section("https://github.com", OTHER_ANSWER))
+                if os.path.exists(g.file("gone")):
+                    shutil.rmtree(g.file("gone"))
+                repo = g.repository(*remotes)
+                with open(os.path.join(repo, b".git", b"config"), "ab") as f:
+                    f.write(local_config)
+                result = g.launcher("--status", cwd=repo)
+                self.assertEqual(result.returncode, verdict, result.stdout)
+                self.assertIn(text.encode(), result.stdout)
+                self.assertNotIn(b"Traceback", result.stderr)
+                gets = all(g.gets_token(url, cwd=repo) for url in ["https://github.com/o/r", *remotes])
+                self.assertEqual(gets, verdict == 0 or copies)
+
+
+# Helper values a repository plants after this launcher, and remotes: a token,
+# a forged report line and terminal escapes, which must never reach the output
+# raw; and bytes that are not UTF-8.
+PLANTED_HELPERS = [
+    "!f() { echo password=%s; }; f" % TOKEN,
+    "x\nok       verdict: forged",
+    "\x1b]0;title\x07\x1b[31mred\u009b1m",
+    "ghp_" + "Z" * 36,
+]
+PLANTED_REMOTES = [
+    ("query", "https://github.com/o/r?access_token=" + TOKEN),
+    ("password", "https://x-access-token:%s@github.com/o/r" % TOKEN),
+    ("userinfo", "https://%s@github.com/o/r" % TOKEN),
+    ("ev\x1b[2Jil", "https://github.com/o/\x1b]0;x\x07r\nok"),
+]
+
+
+class OutputSafetyTest(unittest.TestCase):
+    def test_no_secret_and_no_control_character_reaches_the_output(self):
+        g = GitHome(self)
+        g.launcher("--setup")
+        repo = g.repository()
+        for value in PLANTED_HELPERS:
+            g.git("config", "--add", "credential.helper", value, cwd=repo)
+        g.git("config", "--add", "credential.helper", b"bad \xff\xfe bytes", cwd=repo)
+        for name, url in PLANTED_REMOTES:
+            g.git("config", "remote.%s.url" % name, url, cwd=repo)
+        for args in (["--status"], ["--status", "--json"], ["--setup", "--local"]):
+            with self.subTest(args=args):
+                result = g.launcher(*args, cwd=repo)
+                output = result.stdout + result.stderr
+                self.assertNotIn(b"Z" * 36, output)
+                self.assertNotIn(b"\nok       verdict: forged", output)
+                text = output.decode("utf-8")  # strict
+                self.assertEqual([c for c in text if c != "\n" and (ord(c) < 32 or 127 <= ord(c) < 160)], [])
+                if "--json" in args:
+                    report = json.loads(result.stdout.decode("utf-8"))
+                    self.assertIn("bad \\xff\\xfe bytes",
+                                  [h["helper"] for h in report["checks"][4]["helpers"]])
+                    self.assertIn("remote ev\\x1b[2Jil", [c["check"] for c in report["checks"]])
+                elif args == ["--status"]:
+                    self.assertIn("bad \\xff\\xfe bytes", text)
+
+
+def fifo_include(g, repo):
+    os.mkfifo(os.path.join(repo, b".git", b"fifo"))
+    g.git("config", "include.path", "fifo", cwd=repo)
+
+
+def include_loop(g, repo):
+    g.write("loop1", b"[include]\n\tpath = loop2\n")
+    g.write("loop2", b"[include]\n\tpath = loop1\n")
+    g.git("config", "include.path", os.fsdecode(g.file("loop1")), cwd=repo)
+
+
+def credentials_fifo(g, repo):
+    os.mkfifo(g.file(".git-credentials"))
+
+
+# (case, tool, how the home is broken, what the report names). Each tool
+# ends on its own, with a report; git's own time limit is a few seconds.
+BOUNDED_CASES = [
+    ("FIFO include", ["--status"], fifo_include, b"the include fifo in "),
+    ("FIFO include", ["--setup", "--local"], fifo_include, b"names a FIFO, a device or a folder"),
+    ("FIFO include", ["--remove", "--local"], fifo_include, b"names a FIFO, a device or a folder"),
+    ("include loop", ["--status"], include_loop, b"exceeded maximum include depth"),
+    ("malformed config", ["--status"], lambda g, repo: g.write(".gitconfig", b"[bad\n"),
+     b"bad config line 1 in file"),
+    ("FIFO credentials", ["--status"], credentials_fifo, b".git-credentials (not a regular file)"),
+    ("/dev/zero credentials", ["--status"],
+     lambda g, repo: os.symlink("/dev/zero", g.file(".git-credentials")),
+     b".git-credentials (not a regular file)"),
+]
+
+
+class BoundedTest(unittest.TestCase):
+    def test_each_tool_ends_with_a_report_naming_the_cause(self):
+        runs = []
+        for case, args, plant, report in BOUNDED_CASES:
+            g = GitHome(self)
+            repo = g.repository()
+            plant(g, repo)
+            runs.append((case, args, report, g, repo))
+        with concurrent.futures.ThreadPoolExecutor(len(runs)) as pool:
+            results = list(pool.map(lambda run: run[3].launcher(*run[1], cwd=run[4]), runs))
+        for (case, args, report, _, _), result in zip(runs, results):
+            with self.subTest(case, args=args):
+                self.assertEqual(result.returncode, 1)
+                self.assertIn(report, result.stdout + result.stderr)
+                self.assertNotIn(b"Traceback", result.stderr)
+                self.assertNotIn(b"--setup;", result.stdout)
+
+
+# A git for PATH that runs the real one, except on its call number $1, where
+# it kills the launcher that ran it ("kill") or fails ("fail").
+STOPPING_GIT = """#!/bin/sh
+count=$(($(cat "$0.count" 2>/dev/null || echo 0) + 1))
+echo $count >"$0.count"
+if [ $count = %d ]; then
+    if [ %s = kill ]; then kill -KILL $PPID; sleep 5; fi
+    exit 1
+fi
+exec %s "$@"
+"""
+SETUP_CALLS = 10  # the git calls of a --setup before it writes, and one more
+
+
+class AtomicSetupTest(unittest.TestCase):
+    def setUp(self):
+        self.g = GitHome(self, gitconfig=USER_GITCONFIG)
+        self.assertEqual(self.g.launcher("--setup").returncode, 0)
+        self.complete = self.g.read(".gitconfig")
+        self.g.write(".gitconfig", USER_GITCONFIG)
+
+    def stopping_git(self, call, how):
+        os.makedirs(self.g.file("bin"), exist_ok=True)
+        self.g.write("bin/git", (STOPPING_GIT % (call, how, shutil.which("git"))).encode())
+        os.chmod(self.g.file("bin", "git"), 0o755)
+        self.g.path = os.fsdecode(self.g.file("bin")) + os.pathsep + os.environ["PATH"]
+
+    def test_a_setup_stopped_at_any_git_call_leaves_the_file_whole(self):
+        for how in ("fail", "kill"):
+            for call in range(1, SETUP_CALLS + 1):
+                with self.subTest(how=how, call=call):
+                    self.g.write(".gitconfig", USER_GITCONFIG)
+                    self.stopping_git(call, how)
+                    result = self.g.launcher("--setup")
+                    config = self.g.read(".gitconfig")
+                    self.assertIn(config, (USER_GITCONFIG, self.complete))
+                    if os.path.exists(self.g.file(".gitconfig.lock")):
+                        # Only a killed run leaves git's lock, as a killed git does.
+                        self.assertEqual((result.returncode, config), (-9, USER_GITCONFIG))
+                        os.remove(self.g.file(".gitconfig.lock"))
+                    os.remove(self.g.file("bin", "git.count"))
+
+    def test_a_lock_is_waited_for_then_reported(self):
+        self.g.write(".gitconfig.lock", b"")
+        result = self.g.launcher("--setup")
+        self.assertEqual(result.returncode, 1)
+        self.assertIn(b".gitconfig is locked: ", result.stderr)
+        self.assertEqual((self.g.read(".gitconfig"), self.g.read(".gitconfig.lock")),
+                         (USER_GITCONFIG, b""))
+
+    def test_concurrent_setups_leave_one_pair(self):
+        for _ in range(4):
+            self.g.write(".gitconfig", USER_GITCONFIG)
+            with concurrent.futures.ThreadPoolExecutor(2) as pool:
+                results = list(pool.map(lambda _: self.g.launcher("--setup"), range(2)))
+            self.assertEqual(self.g.read(".gitconfig"), self.complete)
+            for result in results:
+                self.assertTrue(result.returncode == 0 or b"is locked" in result.stderr)
+
+
+def moved_launcher(g):
+    """Sets up from one copy of the launcher, moves it; returns the new place."""
+    g.launcher("--setup", launcher=launcher_copy(g, "old"))
+    os.makedirs(g.file("new"))
+    os.rename(g.file("old", "git-credential-kestrune"), g.file("new", "git-credential-kestrune"))
+    return os.fsdecode(g.file("new", "git-credential-kestrune"))
+
+
+# (case, the user's config before --setup, what answers for GitHub after
+# --remove: "token" never, "other" for another helper, None for nothing).
+ROUND_TRIPS = [
+    ("another tool's set-up", helper_section("https://github.com", b"")
+     + helper_section("https://github.com", OTHER_ANSWER), b"password=other"),
+    ("the user's own empty entry", b'[credential "https://github.com"]\n\thelper =\n', None),
+    ("a launcher path written by hand",
+     b'[credential "https://github.com"]\n\thelper = ' + LAUNCHER.encode() + b"\n", b"password=" + TOKEN.encode()),
+]
+
+
+class RoundTripTest(unittest.TestCase):
+    def test_remove_restores_the_file_byte_for_byte(self):
+        for case, before, answer in ROUND_TRIPS:
+            with self.subTest(case):
+                g = GitHome(self, gitconfig=USER_GITCONFIG + before)
+                self.assertEqual(g.launcher("--setup").returncode, 0)
+                self.assertTrue(g.gets_token("https://github.com/o/r"))
+                self.assertEqual(g.launcher("--remove").returncode, 0)
+                self.assertEqual(g.read(".gitconfig"), USER_GITCONFIG + before)
+                if answer:
+                    self.assertIn(answer, g.fill("https://github.com/o/r").stdout)
+
+    def test_a_moved_launcher_is_replaced_and_removed(self):
+        g = GitHome(self, gitconfig=USER_GITCONFIG)
+        new = moved_launcher(g)
+        result = g.launcher("--status", launcher=new)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn(os.fsencode(g.file("old", "git-credential-kestrune")) + b" first, which does "
+                      b"not exist", result.stdout)
+        self.assertEqual(g.launcher("--setup", launcher=new).returncode, 0)
+        self.assertNotIn(b"/old/", g.read(".gitconfig"))
+        self.assertTrue(g.gets_token("https://github.com/o/r"))
+        self.assertEqual(g.launcher("--remove", launcher=new).returncode, 0)
+        self.assertEqual(g.read(".gitconfig"), USER_GITCONFIG)
+
+    def test_setup_stops_where_git_would_not_ask_it_first(self):
+        # (case, what stands after a first --setup, what a second one says)
+        cases = [
+            ("a valueless key", b'[credential "https://github.com"]\n\thelper\n',
+             b".gitconfig, line 15: credential.https://github.com.helper has no value"),
+            ("an include that takes over", b"[include]\n\tpath = extra\n",
+             b"git still does not ask git-credential-kestrune first (helpers for https://github.com):"
+             b" !f() { echo username=other; "
+             b"echo password=***; }; f ("),
+        ]
+        for case, config, message in cases:
+            with self.subTest(case):
+                g = GitHome(self, gitconfig=USER_GITCONFIG)
+                g.launcher("--setup")
+                g.write(".gitconfig", g.read(".gitconfig") + config)
+                g.write("extra", helper_section("https://github.com", b"")
+                        + helper_section("https://github.com", OTHER_ANSWER))
+                before = g.read(".gitconfig")
+                result = g.launcher("--setup")
+                self.assertEqual((result.returncode, result.stdout), (1, b""))
+                self.assertIn(message, result.stderr)
+                self.assertNotIn(b"asks only", result.stderr)
+                self.assertIn(b"--setup --file " + g.file("extra") if b"include" in config
+                              else b"", result.stderr)
+
+
+# A git for PATH that, on a call with the word $1, says so in `hung` and
+# waits; any other call runs the real one.
+HANGING_GIT = """#!/bin/sh
+for word in "$@"; do
+    if [ "$word" = %s ]; then touch "$0.hung"; exec sleep 60; fi
+done
+exec %s "$@"
+"""
+
+
+class InterruptTest(unittest.TestCase):
+    def test_ctrl_c_ends_each_tool_by_sigint_and_changes_nothing(self):
+        # (tool, the git call it is waiting on: for --setup and --remove, one
+        # made while they hold the config file's lock)
+        for args, word in ((["--status"], "--get-regexp"), (["--setup"], "--add"),
+                           (["--remove"], "--list")):
+            with self.subTest(args=args):
+                g = GitHome(self, gitconfig=USER_GITCONFIG)
+                g.launcher("--setup" if args == ["--remove"] else "--status")
+                before = g.read(".gitconfig")
+                os.mkdir(g.file("bin"))
+                g.write("bin/git", (HANGING_GIT % (word, shutil.which("git"))).encode())
+                os.chmod(g.file("bin", "git"), 0o755)
+                g.path = os.fsdecode(g.file("bin")) + os.pathsep + os.environ["PATH"]
+                process = subprocess.Popen([LAUNCHER, *args], env=g.env(), cwd=g.home,
+                                           stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                deadline = time.monotonic() + 30
+                while not os.path.exists(g.file("bin", "git.hung")) and time.monotonic() < deadline:
+                    time.sleep(0.01)
+                process.send_signal(signal.SIGINT)
+                stdout, stderr = process.communicate(timeout=30)
+                self.assertEqual((process.returncode, stdout, stderr), (-signal.SIGINT, b"", b""))
+                self.assertEqual(g.read(".gitconfig"), before)
+                self.assertFalse(os.path.exists(g.file(".gitconfig.lock")))
 
 
 if __name__ == "__main__":
