@@ -25,80 +25,95 @@
 
 #include "freeze/deep_frozen_module.h"
 
+/* Each record below is the interpreter's object followed by its variable
+   part of SIZE items, as CPython's _PyCode_DEF is for code objects: a
+   static object is a record of its own size, and the layout promises are
+   checked on the record of one item. */
+
 /* A string of ASCII characters: PyASCIIObject, then its characters and a
    NUL, which is where PyUnicode_DATA finds them. The hash is computed on
    first use (the launcher's data is writable); the string is interned, if
    the compiler would have interned it, when its module is first imported. */
-#define KESTRUNE_ASCII(NAME, LENGTH, TEXT)                                        \
-    static struct {                                                              \
-        PyASCIIObject _ascii;                                                    \
-        uint8_t _data[(LENGTH) + 1];                                             \
-    } NAME = {                                                                   \
-        ._ascii = {.ob_base = _PyObject_HEAD_INIT(&PyUnicode_Type).length = (LENGTH), \
-                   .hash = -1,                                                   \
-                   .state = {.kind = PyUnicode_1BYTE_KIND, .compact = 1, .ascii = 1}}, \
+#define KESTRUNE_ASCII_RECORD(SIZE) \
+    struct {                        \
+        PyASCIIObject _ascii;       \
+        uint8_t _data[(SIZE)];      \
+    }
+#define KESTRUNE_ASCII(NAME, LENGTH, TEXT)                                               \
+    static KESTRUNE_ASCII_RECORD((LENGTH) + 1) NAME = {                                  \
+        ._ascii = {.ob_base = _PyObject_HEAD_INIT(&PyUnicode_Type).length = (LENGTH),     \
+                   .hash = -1,                                                           \
+                   .state = {.kind = PyUnicode_1BYTE_KIND, .compact = 1, .ascii = 1}},   \
         ._data = TEXT}
 
 /* Any other string: PyCompactUnicodeObject with no UTF-8 form (made on
    demand, as for a string the compiler makes), then its characters of
    KIND bytes each, ended by a zero character. */
-#define KESTRUNE_COMPACT(NAME, KIND, CHARACTER, LENGTH, ...)                      \
-    static struct {                                                              \
-        PyCompactUnicodeObject _compact;                                         \
-        CHARACTER _data[(LENGTH) + 1];                                           \
-    } NAME = {                                                                   \
+#define KESTRUNE_COMPACT_RECORD(CHARACTER, SIZE) \
+    struct {                                     \
+        PyCompactUnicodeObject _compact;         \
+        CHARACTER _data[(SIZE)];                 \
+    }
+#define KESTRUNE_COMPACT(NAME, KIND, CHARACTER, LENGTH, ...)                                  \
+    static KESTRUNE_COMPACT_RECORD(CHARACTER, (LENGTH) + 1) NAME = {                          \
         ._compact = {._base = {.ob_base = _PyObject_HEAD_INIT(&PyUnicode_Type).length = (LENGTH), \
-                               .hash = -1,                                       \
-                               .state = {.kind = (KIND), .compact = 1, .ascii = 0}}}, \
+                               .hash = -1,                                                    \
+                               .state = {.kind = (KIND), .compact = 1, .ascii = 0}}},         \
         ._data = {__VA_ARGS__}}
 
 /* bytes: the header, the cached hash (-1: not computed) and the bytes with
    the NUL that PyBytesObject always has after them. */
-#define KESTRUNE_BYTES(NAME, SIZE, DATA)                                          \
-    static struct {                                                              \
-        PyObject_VAR_HEAD                                                        \
-        Py_hash_t ob_shash;                                                      \
-        char ob_sval[(SIZE) + 1];                                                \
-    } NAME = {.ob_base = _PyVarObject_HEAD_INIT(&PyBytes_Type, (SIZE)).ob_shash = -1, \
-              .ob_sval = DATA}
+#define KESTRUNE_BYTES_RECORD(SIZE) \
+    struct {                        \
+        PyObject_VAR_HEAD           \
+        Py_hash_t ob_shash;         \
+        char ob_sval[(SIZE)];       \
+    }
+#define KESTRUNE_BYTES(NAME, SIZE, DATA)                                                     \
+    static KESTRUNE_BYTES_RECORD((SIZE) + 1) NAME = {                                        \
+        .ob_base = _PyVarObject_HEAD_INIT(&PyBytes_Type, (SIZE)).ob_shash = -1, .ob_sval = DATA}
 
 /* An int beyond the small ints that the interpreter shares: its tag (digit
    count and sign) and its digits, least significant first. */
-#define KESTRUNE_LONG(NAME, DIGITS, SIGN, ...)                                    \
-    static struct {                                                              \
-        PyObject ob_base;                                                        \
-        uintptr_t lv_tag;                                                        \
-        digit ob_digit[(DIGITS)];                                                \
-    } NAME = {.ob_base = _PyObject_HEAD_INIT(&PyLong_Type)                       \
-              .lv_tag = ((uintptr_t)(DIGITS) << NON_SIZE_BITS) | (SIGN),         \
-              .ob_digit = {__VA_ARGS__}}
+#define KESTRUNE_LONG_RECORD(SIZE) \
+    struct {                       \
+        PyObject ob_base;          \
+        uintptr_t lv_tag;          \
+        digit ob_digit[(SIZE)];    \
+    }
+#define KESTRUNE_LONG(NAME, DIGITS, SIGN, ...)                                        \
+    static KESTRUNE_LONG_RECORD(DIGITS) NAME = {                                      \
+        .ob_base = _PyObject_HEAD_INIT(&PyLong_Type)                                  \
+        .lv_tag = ((uintptr_t)(DIGITS) << NON_SIZE_BITS) | (SIGN), .ob_digit = {__VA_ARGS__}}
 #define KESTRUNE_SIGN_POSITIVE 0
 #define KESTRUNE_SIGN_NEGATIVE SIGN_NEGATIVE
 
 /* A float and a complex number, written as the bits of their doubles so
    that every value (negative zero, infinities, NaN payloads) is exact. */
-#define KESTRUNE_FLOAT(NAME, BITS)                                                \
-    static struct {                                                              \
-        PyObject ob_base;                                                        \
-        uint64_t bits;                                                           \
-    } NAME = {.ob_base = _PyObject_HEAD_INIT(&PyFloat_Type).bits = (BITS)}
-#define KESTRUNE_COMPLEX(NAME, REAL_BITS, IMAG_BITS)                              \
-    static struct {                                                              \
-        PyObject ob_base;                                                        \
-        uint64_t bits[2];                                                        \
-    } NAME = {.ob_base = _PyObject_HEAD_INIT(&PyComplex_Type).bits = {(REAL_BITS), (IMAG_BITS)}}
+#define KESTRUNE_FLOAT_RECORD(SIZE) \
+    struct {                        \
+        PyObject ob_base;           \
+        uint64_t bits[(SIZE)];      \
+    }
+#define KESTRUNE_FLOAT(NAME, BITS) \
+    static KESTRUNE_FLOAT_RECORD(1) NAME = {.ob_base = _PyObject_HEAD_INIT(&PyFloat_Type).bits = {(BITS)}}
+#define KESTRUNE_COMPLEX(NAME, REAL_BITS, IMAG_BITS)                     \
+    static KESTRUNE_FLOAT_RECORD(2) NAME = {                             \
+        .ob_base = _PyObject_HEAD_INIT(&PyComplex_Type).bits = {(REAL_BITS), (IMAG_BITS)}}
 
 /* A tuple, preceded by the collector's header that every tuple has, zeroed:
    untracked, as a static object must be. */
-#define KESTRUNE_TUPLE(NAME, SIZE, ...)                                           \
-    static struct {                                                              \
-        PyGC_Head _gc_head;                                                      \
-        struct {                                                                 \
-            PyObject_VAR_HEAD                                                    \
-            PyObject* ob_item[(SIZE)];                                           \
-        } _object;                                                               \
-    } NAME = {._object = {.ob_base = _PyVarObject_HEAD_INIT(&PyTuple_Type, (SIZE)) \
-                          .ob_item = {__VA_ARGS__}}}
+#define KESTRUNE_TUPLE_RECORD(SIZE)      \
+    struct {                             \
+        PyGC_Head _gc_head;              \
+        struct {                         \
+            PyObject_VAR_HEAD            \
+            PyObject* ob_item[(SIZE)];   \
+        } _object;                       \
+    }
+#define KESTRUNE_TUPLE(NAME, SIZE, ...)                                                        \
+    static KESTRUNE_TUPLE_RECORD(SIZE) NAME = {                                                \
+        ._object = {.ob_base = _PyVarObject_HEAD_INIT(&PyTuple_Type, (SIZE)).ob_item = {__VA_ARGS__}}}
 #define KESTRUNE_TUPLE_OBJECT(NAME) ((PyObject*)&(NAME)._object)
 #define KESTRUNE_TUPLE_SLOT(NAME, INDEX) (&(NAME)._object.ob_item[(INDEX)])
 
@@ -111,58 +126,23 @@
 #define KESTRUNE_EMPTY_TUPLE ((PyObject*)&_Py_SINGLETON(tuple_empty))
 
 /* The promises that make our records the interpreter's. */
-typedef struct {
-    PyASCIIObject _ascii;
-    uint8_t _data[1];
-} kestrune_ascii_layout;
-_Static_assert(offsetof(kestrune_ascii_layout, _data) == sizeof(PyASCIIObject),
+_Static_assert(offsetof(KESTRUNE_ASCII_RECORD(1), _data) == sizeof(PyASCIIObject),
                "a compact ASCII string's characters follow its PyASCIIObject");
-typedef struct {
-    PyCompactUnicodeObject _compact;
-    Py_UCS4 _data[1];
-} kestrune_compact_layout;
-_Static_assert(offsetof(kestrune_compact_layout, _data) == sizeof(PyCompactUnicodeObject),
+_Static_assert(offsetof(KESTRUNE_COMPACT_RECORD(Py_UCS4, 1), _data) == sizeof(PyCompactUnicodeObject),
                "a compact string's characters follow its PyCompactUnicodeObject");
-typedef struct {
-    PyObject_VAR_HEAD
-    Py_hash_t ob_shash;
-    char ob_sval[1];
-} kestrune_bytes_layout;
-_Static_assert(offsetof(kestrune_bytes_layout, ob_sval) == offsetof(PyBytesObject, ob_sval)
-                   && sizeof(kestrune_bytes_layout) == sizeof(PyBytesObject),
+_Static_assert(offsetof(KESTRUNE_BYTES_RECORD(1), ob_sval) == offsetof(PyBytesObject, ob_sval)
+                   && sizeof(KESTRUNE_BYTES_RECORD(1)) == sizeof(PyBytesObject),
                "bytes are a header, the cached hash and the bytes");
-typedef struct {
-    PyObject ob_base;
-    uintptr_t lv_tag;
-    digit ob_digit[1];
-} kestrune_long_layout;
-_Static_assert(offsetof(kestrune_long_layout, lv_tag) == offsetof(PyLongObject, long_value.lv_tag)
-                   && offsetof(kestrune_long_layout, ob_digit) == offsetof(PyLongObject, long_value.ob_digit),
+_Static_assert(offsetof(KESTRUNE_LONG_RECORD(1), lv_tag) == offsetof(PyLongObject, long_value.lv_tag)
+                   && offsetof(KESTRUNE_LONG_RECORD(1), ob_digit) == offsetof(PyLongObject, long_value.ob_digit),
                "an int is a header, its tag and its digits");
 _Static_assert(SIGN_ZERO == 1 && SIGN_NEGATIVE == 2 && NON_SIZE_BITS == 3,
                "an int's tag holds its sign in the bits deep_freeze.py writes");
-typedef struct {
-    PyObject ob_base;
-    uint64_t bits;
-} kestrune_float_layout;
-_Static_assert(offsetof(kestrune_float_layout, bits) == offsetof(PyFloatObject, ob_fval)
-                   && sizeof(double) == sizeof(uint64_t),
-               "a float is a header and one double");
-typedef struct {
-    PyObject ob_base;
-    uint64_t bits[2];
-} kestrune_complex_layout;
-_Static_assert(offsetof(kestrune_complex_layout, bits) == offsetof(PyComplexObject, cval)
-                   && sizeof(Py_complex) == 2 * sizeof(uint64_t),
-               "a complex number is a header and two doubles");
-typedef struct {
-    PyGC_Head _gc_head;
-    struct {
-        PyObject_VAR_HEAD
-        PyObject* ob_item[1];
-    } _object;
-} kestrune_tuple_layout;
-_Static_assert(offsetof(kestrune_tuple_layout, _object) == sizeof(PyGC_Head)
-                   && offsetof(kestrune_tuple_layout, _object.ob_item) - sizeof(PyGC_Head)
+_Static_assert(offsetof(KESTRUNE_FLOAT_RECORD(1), bits) == offsetof(PyFloatObject, ob_fval)
+                   && offsetof(KESTRUNE_FLOAT_RECORD(2), bits) == offsetof(PyComplexObject, cval)
+                   && sizeof(double) == sizeof(uint64_t) && sizeof(Py_complex) == 2 * sizeof(uint64_t),
+               "a float is a header and one double, a complex number a header and two");
+_Static_assert(offsetof(KESTRUNE_TUPLE_RECORD(1), _object) == sizeof(PyGC_Head)
+                   && offsetof(KESTRUNE_TUPLE_RECORD(1), _object.ob_item) - sizeof(PyGC_Head)
                           == offsetof(PyTupleObject, ob_item),
                "a tuple's collector header comes right before it");
