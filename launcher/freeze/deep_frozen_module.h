@@ -1,0 +1,39 @@
+/* A frozen module whose code objects are laid out in the launcher's data,
+   written by launcher/freeze/deep_freeze.py and made ready on its first
+   import by launcher/freeze/deep_frozen_code.cpp. C, as the generated table
+   is. */
+#pragma once
+
+#include <Python.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+struct kestrune_deep_frozen_module {
+    /* Every code object of the module, its own last. */
+    PyCodeObject* const* code;
+    int code_count;
+    /* The frozenset constants: the tuple slot that holds each, and its
+       items as a static tuple, which stands in the slot until the set is
+       made (a set's table depends on the hashes of its items, which are
+       made anew in every process). */
+    PyObject** const* set_slots;
+    PyObject* const* set_items;
+    int set_count;
+    /* Run-time state, zero in the table: whether the module's objects are
+       ready in the running interpreter, whether they were ever made ready
+       (a later start quickens them again, see deep_frozen_code.cpp), and
+       the next module made ready, for the interpreter's finalisation. */
+    int ready;
+    int finalised;
+    struct kestrune_deep_frozen_module* next_ready;
+};
+
+/* The module's code object, made ready on the first call: a new reference,
+   or NULL with an exception set. */
+PyObject* kestrune_deep_frozen_code(struct kestrune_deep_frozen_module* module);
+
+#ifdef __cplusplus
+}
+#endif
