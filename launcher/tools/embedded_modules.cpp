@@ -120,9 +120,12 @@ PyModuleDef rules_definition = {
 Owned<> make_rules_module()
 {
     auto module = steal(PyModule_Create(&rules_definition));
+    if (!module) {
+        return {};
+    }
     const std::string_view github = kestrune::github_host;
     auto github_host = steal(PyUnicode_FromStringAndSize(github.data(), static_cast<Py_ssize_t>(github.size())));
-    if (!module || !github_host ||
+    if (!github_host ||
         PyModule_AddStringConstant(module.get(), "CONFIG_PATH_TEMPLATE", kestrune::config_path_template) < 0 ||
         PyModule_AddIntConstant(module.get(), "CONFIG_FILE_MAX_SIZE",
                                 static_cast<long>(kestrune::config_file_max_size)) < 0 ||
