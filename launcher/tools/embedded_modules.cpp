@@ -151,20 +151,18 @@ bool register_rules_module()
     return module && PyDict_SetItemString(modules, rules_module_name, module.get()) == 0;
 }
 
-// Executes one source as a module registered in sys.modules, unless it is
-// there. On failure the import system takes the module out again.
-bool execute_source(const LauncherSource& source)
+// The module of one source: executed and registered in sys.modules unless it
+// is there. On failure the import system takes the module out again.
+Owned<> module_of(const LauncherSource& source)
 {
-    PyObject* existing = PyDict_GetItemString(PyImport_GetModuleDict(), source.module);
-    if (existing) {
-        return true;
+    if (PyObject* existing = PyDict_GetItemString(PyImport_GetModuleDict(), source.module)) {
+        return runtime::borrow(existing);
     }
     auto code = steal(Py_CompileString(source.text, source.file, Py_file_input));
     if (!code) {
-        return false;
+        return {};
     }
-    auto module = steal(PyImport_ExecCodeModuleEx(source.module, code.get(), source.file));
-    return static_cast<bool>(module);
+    return steal(PyImport_ExecCodeModuleEx(source.module, code.get(), source.file));
 }
 
 } // namespace
@@ -175,11 +173,9 @@ Owned<> import_launcher_module(const char* name)
         return {};
     }
     for (const LauncherSource& source : launcher_sources) {
-        if (!execute_source(source)) {
-            return {};
-        }
-        if (std::strcmp(source.module, name) == 0) {
-            return runtime::borrow(PyDict_GetItemString(PyImport_GetModuleDict(), name));
+        auto module = module_of(source);
+        if (!module || std::strcmp(source.module, name) == 0) {
+            return module;
         }
     }
     PyErr_Format(PyExc_ImportError, "no launcher module named %s", name);
