@@ -65,10 +65,6 @@ def setup_pairs(entries, key):
     return pairs
 
 
-def is_helper_key(key):
-    return key == "credential.helper" or (key.startswith("credential.") and key.endswith(".helper"))
-
-
 def reading(entries):
     return [(e.key, e.value) for e in entries]
 
@@ -181,7 +177,7 @@ def warn_about_config():
 def setup_plan(value):
     def plan(edit):
         for entry in edit.entries:
-            if is_helper_key(entry.key) and entry.value is None:
+            if helper_chain.is_helper_key(entry.key) and entry.value is None:
                 raise SetupError(
                     "%s, line %d: %s has no value (no \"=\"), and git stops at it with \"bad "
                     "config variable\"; write \"helper =\" there to drop the helpers before it, "
