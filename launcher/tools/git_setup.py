@@ -218,13 +218,6 @@ def run_edit(scope, file, dry_run, plan):
     return None
 
 
-def same_file(path, other):
-    try:
-        return os.path.samefile(path, other)
-    except OSError:
-        return False
-
-
 def report_setup(git, changed, where, target=None):
     """Says what git now does for GitHub; 1 when git does not ask this
     launcher first for https://github.com and a subdomain. `target`: a file
@@ -243,7 +236,7 @@ def report_setup(git, changed, where, target=None):
         say("the %s holds the entries, but there is no throw-away home to ask git in: %s (%s)"
             % (where, e.strerror or e, e.filename or "the temporary folder"), sys.stderr)
         return 1
-    if target is not None and not any(e.file and same_file(e.file, target) for e in entries):
+    if target is not None and not any(e.file and status.same_file(e.file, target) for e in entries):
         say("the %s holds the entries; git does not read it here: include it from a config file "
             "git reads (git config --global --add include.path FILE)" % where)
         return 0
