@@ -225,8 +225,7 @@ def report_setup(git, changed, where, target=None):
     try:
         entries = helper_chain.read_helper_entries(git)
         with helper_chain.Sandbox(git, entries) as sandbox:
-            urls = [status.chain_check(git, sandbox.ask(url), url, "helpers for " + url)
-                    for url in CHECKED_URLS]
+            urls = [status.url_check(git, sandbox, url) for url in CHECKED_URLS]
             remotes, _ = status.remote_checks(git, sandbox)
     except git_command.GitError as e:
         say("the %s holds the entries, but git cannot read its config: %s"

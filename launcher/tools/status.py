@@ -361,12 +361,16 @@ def stored_credentials_check():
 
 # ---- all of git -----------------------------------------------------------------
 
+def url_check(git, sandbox, url, decides=True):
+    """chain_check of the helpers git asks for `url`."""
+    return chain_check(git, sandbox.ask(url), url, "helpers for " + url, decides)
+
+
 def url_checks(git, sandbox):
     """The checks of the helpers for https://github.com and a subdomain; and
     whether git gets the token for https://github.com."""
-    main, ok = chain_check(git, sandbox.ask(GITHUB_URL), GITHUB_URL, "helpers for " + GITHUB_URL)
-    subdomain, _ = chain_check(git, sandbox.ask(SUBDOMAIN_URL), SUBDOMAIN_URL,
-                               "helpers for " + SUBDOMAIN_URL, decides=False)
+    main, ok = url_check(git, sandbox, GITHUB_URL)
+    subdomain, _ = url_check(git, sandbox, SUBDOMAIN_URL, decides=False)
     return [main, subdomain], ok
 
 
