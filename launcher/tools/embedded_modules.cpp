@@ -31,7 +31,8 @@ constexpr const char rules_module_name[] = "_kestrune_rules";
 
 // The characters of `text` (a str) as UTF-8 in `utf8`: 1, or 0 with no
 // exception set for a str that has no UTF-8 form (a lone surrogate), which no
-// rule accepts; -1 with a TypeError when `text` is no str.
+// rule accepts; -1 with a TypeError when `text` is no str, or with the error
+// of a conversion that failed otherwise (no memory).
 int utf8_of(PyObject* text, const char* what, std::string_view& utf8)
 {
     if (!PyUnicode_Check(text)) {
@@ -41,6 +42,9 @@ int utf8_of(PyObject* text, const char* what, std::string_view& utf8)
     Py_ssize_t size = 0;
     const char* data = PyUnicode_AsUTF8AndSize(text, &size);
     if (!data) {
+        if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) {
+            return -1;
+        }
         PyErr_Clear();
         return 0;
     }
