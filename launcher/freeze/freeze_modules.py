@@ -68,7 +68,7 @@ import _sre
 
 # Run with -I, which leaves this folder off sys.path.
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from deep_freeze import CannotFreeze, StaticObjects  # noqa: E402
+from deep_freeze import CannotFreeze, StaticObjects, c_text  # noqa: E402
 
 # What a launcher run does after the interpreter's start-up. The probe imports
 # nothing of its own before the module, so sys.modules holds what the run
@@ -137,15 +137,6 @@ def what_a_run_loads(module_dir):
     if not modules:
         sys.exit("freeze_modules: the probe run imported no standard-library source module")
     return modules, extensions, patterns
-
-
-def c_bytes(data):
-    """`data` as the lines of a C string literal."""
-    lines = []
-    for start in range(0, len(data), 32):
-        chunk = data[start:start + 32]
-        lines.append('    "' + "".join("\\x%02x" % b for b in chunk) + '"')
-    return "\n".join(lines)
 
 
 def write_if_changed(path, text):
@@ -263,10 +254,10 @@ def write_table(modules, static_objects, output, symbol="kestrune_frozen_modules
             except CannotFreeze as why:
                 print("freeze_modules: %s keeps its marshalled code: %s" % (name, why))
         released = get_code == "NULL" and len(data) >= RELEASED_SIZE
-        parts.append("/* %s */\nstatic const unsigned char module_%d[%d]%s =\n%s;\n"
+        parts.append("/* %s */\nstatic const unsigned char module_%d[%d]%s =\n    %s;\n"
                      % (name, index, len(data) + 1,
                         " __attribute__((aligned(%d)))" % PAGE_SIZE if released else "",
-                        c_bytes(data)))
+                        c_text(data)))
         if released:
             get_code = "get_code_%d" % index
             parts.append("static PyObject* %s(void)\n{\n"
@@ -297,9 +288,9 @@ def write_run_tables(extensions, patterns, output):
     ]
     seeds = marshal.dumps((_sre.MAGIC, _sre.CODESIZE, tuple(checked_patterns(patterns))))
     parts.append('#include "freeze/seeded_patterns.h"\n'
-                 "const unsigned char kestrune_seeded_patterns[%d] =\n%s;\n"
+                 "const unsigned char kestrune_seeded_patterns[%d] =\n    %s;\n"
                  "const int kestrune_seeded_patterns_size = %d;\n"
-                 % (len(seeds) + 1, c_bytes(seeds), len(seeds)))
+                 % (len(seeds) + 1, c_text(seeds), len(seeds)))
     write_if_changed(output, "\n".join(parts))
 
 
