@@ -205,6 +205,12 @@ def checked_patterns(patterns):
     return entries
 
 
+def compile_frozen(source, name):
+    """`source` compiled as the module `name` of the table, under the file
+    name that CPython gives its own frozen modules."""
+    return compile(source, "<frozen %s>" % name, "exec", dont_inherit=True, optimize=0)
+
+
 def main_interpreter_only(name):
     """The code that a deep-frozen module's entry carries for the
     interpreter's other users of the table, in place of its own: the
@@ -215,10 +221,9 @@ def main_interpreter_only(name):
     byte of an entry's code at each import, and the kernel maps the pages
     around every page it faults in, so the whole table of marshalled code
     would become resident."""
-    return compile("raise ImportError(%r, name=%r)"
-                   % ("%s is frozen into git-credential-kestrune for its main interpreter only"
-                      % name, name),
-                   "<frozen %s>" % name, "exec", dont_inherit=True, optimize=0)
+    return compile_frozen("raise ImportError(%r, name=%r)"
+                          % ("%s is frozen into git-credential-kestrune for its main interpreter only"
+                             % name, name), name)
 
 
 def write_table(modules, static_objects, output, symbol="kestrune_frozen_modules"):
@@ -240,7 +245,7 @@ def write_table(modules, static_objects, output, symbol="kestrune_frozen_modules
     for index, (name, package, origin) in enumerate(modules):
         with open(origin, "rb") as f:
             source = f.read()
-        code = compile(source, "<frozen %s>" % name, "exec", dont_inherit=True, optimize=0)
+        code = compile_frozen(source, name)
         data = marshal.dumps(code)
         get_code = "NULL"
         if static_objects:
