@@ -120,6 +120,26 @@ PyModuleDef rules_definition = {
     rules_methods,
 };
 
+// {name: reason} for every way a config file can be refused, as
+// check_config_file words them.
+Owned<> config_refusals()
+{
+    auto refusals = steal(PyDict_New());
+    if (!refusals) {
+        return {};
+    }
+    constexpr auto first = static_cast<int>(kestrune::ConfigRefusal::none) + 1;
+    constexpr auto last = static_cast<int>(kestrune::ConfigRefusal::unsafe_folder_mode);
+    for (int i = first; i <= last; i++) {
+        const auto refusal = static_cast<kestrune::ConfigRefusal>(i);
+        auto reason = steal(PyUnicode_FromString(kestrune::describe(refusal)));
+        if (!reason || PyDict_SetItemString(refusals.get(), kestrune::refusal_name(refusal), reason.get()) < 0) {
+            return {};
+        }
+    }
+    return refusals;
+}
+
 // A new _kestrune_rules module with its facts; empty with an exception set.
 Owned<> make_rules_module()
 {
@@ -129,13 +149,18 @@ Owned<> make_rules_module()
     }
     const std::string_view github = kestrune::github_host;
     auto github_host = steal(PyUnicode_FromStringAndSize(github.data(), static_cast<Py_ssize_t>(github.size())));
-    if (!github_host ||
+    if (!github_host) {
+        return {};
+    }
+    auto refusals = config_refusals();
+    if (!refusals ||
         PyModule_AddStringConstant(module.get(), "CONFIG_PATH_TEMPLATE", kestrune::config_path_template) < 0 ||
         PyModule_AddIntConstant(module.get(), "CONFIG_FILE_MAX_SIZE",
                                 static_cast<long>(kestrune::config_file_max_size)) < 0 ||
         PyModule_AddIntConstant(module.get(), "TOKEN_MAX_LENGTH",
                                 static_cast<long>(kestrune::token_max_length)) < 0 ||
-        PyModule_AddObjectRef(module.get(), "GITHUB_HOST", github_host.get()) < 0) {
+        PyModule_AddObjectRef(module.get(), "GITHUB_HOST", github_host.get()) < 0 ||
+        PyModule_AddObjectRef(module.get(), "CONFIG_REFUSALS", refusals.get()) < 0) {
         return {};
     }
     return module;

@@ -34,11 +34,6 @@ PROGRAM = config_check.PROGRAM
 URL_PATTERNS = ("https://" + _kestrune_rules.GITHUB_HOST, "https://*." + _kestrune_rules.GITHUB_HOST)
 KEYS = tuple("credential.%s.helper" % url for url in URL_PATTERNS)
 CHECKED_URLS = (status.GITHUB_URL, status.SUBDOMAIN_URL)
-READ_PROBLEMS = {
-    "not_readable": "not readable",
-    "not_regular_file": "not a regular file",
-    "too_large": "larger than %d MiB" % (_kestrune_rules.CONFIG_FILE_MAX_SIZE >> 20),
-}
 
 
 class SetupError(Exception):
@@ -125,7 +120,7 @@ def read_target(path):
     if why == "missing":
         return b""
     if why is not None:
-        raise SetupError("%s is %s" % (path, READ_PROBLEMS[why]))
+        raise SetupError("%s is %s" % (path, _kestrune_rules.CONFIG_REFUSALS[why]))
     return raw
 
 
