@@ -208,8 +208,8 @@ def start_up_and_memory(build, settings, env, stdin_path, scratch, bundled=None)
     if bundled:
         build.require(bundled)
         commands["bundled"] = [bundled, "get"]
-    check_answers({k: commands[k] for k in ("launcher", "plain", "bundled") if k in commands}, env)
-    answering = {"launcher", "plain", "bundled"}
+    answering = [k for k in ("launcher", "plain", "bundled") if k in commands]
+    check_answers({k: commands[k] for k in answering}, env)
     runs = interleaved(commands, settings.process_reps, env, stdin_path, scratch, answering)
     wall = {k: statistics.median(ms for ms, _, _ in v) for k, v in runs.items()}
     cpu = {k: statistics.median(c for _, c, _ in v) for k, v in runs.items()}

@@ -157,15 +157,22 @@ def get_requires_for_build_sdist(config_settings=None):
     return []
 
 
+def _dist_info(version):
+    """The dist-info folder's name, and its files that the metadata step
+    and the wheel share: [(path in the folder, bytes)]."""
+    return "%s-%s.dist-info" % (DIST, version), [
+        ("METADATA", _metadata(version).encode()),
+        ("licenses/" + LICENCE_FILE, _licence()),
+    ]
+
+
 def prepare_metadata_for_build_wheel(metadata_directory, config_settings=None):
-    version = _version()
-    dist_info = "%s-%s.dist-info" % (DIST, version)
-    os.makedirs(os.path.join(metadata_directory, dist_info, "licenses"), exist_ok=True)
-    with open(os.path.join(metadata_directory, dist_info, "METADATA"), "w",
-              encoding="utf-8") as f:
-        f.write(_metadata(version))
-    with open(os.path.join(metadata_directory, dist_info, "licenses", LICENCE_FILE), "wb") as f:
-        f.write(_licence())
+    dist_info, files = _dist_info(_version())
+    for relative, data in files:
+        path = os.path.join(metadata_directory, dist_info, relative)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(data)
     return dist_info
 
 
@@ -173,7 +180,7 @@ def build_wheel(wheel_directory, config_settings=None, metadata_directory=None):
     version = _version()
     tag = "cp312-cp312-" + _platform_tag()
     data_dir = "%s-%s.data" % (DIST, version)
-    dist_info = "%s-%s.dist-info" % (DIST, version)
+    dist_info, metadata_files = _dist_info(version)
     wheel_name = "%s-%s-%s.whl" % (DIST, version, tag)
     with tempfile.TemporaryDirectory(prefix="kestrune-wheel-") as scratch:
         stage_dir = os.path.join(scratch, "stage")
@@ -187,8 +194,7 @@ def build_wheel(wheel_directory, config_settings=None, metadata_directory=None):
                 with open(path, "rb") as f:
                     files.append((_wheel_path(relative, data_dir), f.read(),
                                   os.access(path, os.X_OK)))
-        files.append((dist_info + "/METADATA", _metadata(version).encode(), False))
-        files.append((dist_info + "/licenses/" + LICENCE_FILE, _licence(), False))
+        files.extend((dist_info + "/" + relative, data, False) for relative, data in metadata_files)
         files.append((dist_info + "/WHEEL",
                       ("Wheel-Version: 1.0\nGenerator: kestrune_build\n"
                        "Root-Is-Purelib: false\nTag: %s\n" % tag).encode(), False))

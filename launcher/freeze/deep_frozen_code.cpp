@@ -43,8 +43,8 @@ namespace {
 
 using runtime::steal;
 
-// The modules made ready in the running interpreter, last first.
-kestrune_deep_frozen_module* ready_modules = nullptr;
+// The modules that hold objects of the running interpreter, last first.
+kestrune_deep_frozen_module* listed_modules = nullptr;
 bool finalisation_hook_added = false;
 
 // Whether `text` is made of ASCII letters, digits and underscores only: the
@@ -151,16 +151,17 @@ void release_module(kestrune_deep_frozen_module* module)
         _PyStaticCode_Fini(module->code[i]);
     }
     module->ready = 0;
+    module->listed = 0;
     module->finalised = 1;
 }
 
 int on_audit_event(const char* event, PyObject*, void*)
 {
     if (std::strcmp(event, "cpython._PySys_ClearAuditHooks") == 0) {
-        for (auto* module = ready_modules; module; module = module->next_ready) {
+        for (auto* module = listed_modules; module; module = module->next_listed) {
             release_module(module);
         }
-        ready_modules = nullptr;
+        listed_modules = nullptr;
         // The interpreter drops every hook after this event.
         finalisation_hook_added = false;
     }
@@ -169,6 +170,20 @@ int on_audit_event(const char* event, PyObject*, void*)
 
 int make_ready(kestrune_deep_frozen_module* module)
 {
+    // Listed before it gains anything, so that the sets an attempt made
+    // before it failed are given back at finalisation, retried or not.
+    if (!module->listed) {
+        module->listed = 1;
+        module->next_listed = listed_modules;
+        listed_modules = module;
+    }
+    // Without the hook (another hook refused it), the objects keep what the
+    // run left in them when the interpreter is finalised: harmless to a
+    // process that ends then, as the launcher does.
+    if (!finalisation_hook_added) {
+        finalisation_hook_added = PySys_AddAuditHook(on_audit_event, nullptr) == 0;
+        PyErr_Clear();
+    }
     for (int i = 0; i < module->code_count; i++) {
         intern_strings(module->code[i]);
     }
@@ -188,16 +203,7 @@ int make_ready(kestrune_deep_frozen_module* module)
             }
         }
     }
-    // Without the hook (another hook refused it), the objects keep what the
-    // run left in them when the interpreter is finalised: harmless to a
-    // process that ends then, as the launcher does.
-    if (!finalisation_hook_added) {
-        finalisation_hook_added = PySys_AddAuditHook(on_audit_event, nullptr) == 0;
-        PyErr_Clear();
-    }
     module->ready = 1;
-    module->next_ready = ready_modules;
-    ready_modules = module;
     return 0;
 }
 

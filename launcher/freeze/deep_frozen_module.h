@@ -22,12 +22,16 @@ struct kestrune_deep_frozen_module {
     PyObject* const* set_items;
     int set_count;
     /* Run-time state, zero in the table: whether the module's objects are
-       ready in the running interpreter, whether they were ever made ready
-       (a later start quickens them again, see deep_frozen_code.cpp), and
-       the next module made ready, for the interpreter's finalisation. */
+       ready in the running interpreter; whether they are on the list of
+       what the interpreter's finalisation gives back (from the first
+       attempt to make them ready, so that what an attempt that failed half
+       way made is given back too), and the next module on it; whether they
+       were ever given back (a later start quickens them again, see
+       deep_frozen_code.cpp). */
     int ready;
+    int listed;
+    struct kestrune_deep_frozen_module* next_listed;
     int finalised;
-    struct kestrune_deep_frozen_module* next_ready;
 };
 
 /* The module's code object, made ready on the first call: a new reference,

@@ -68,7 +68,7 @@ import _sre
 
 # Run with -I, which leaves this folder off sys.path.
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from deep_freeze import CannotFreeze, StaticObjects  # noqa: E402
+from deep_freeze import CannotFreeze, StaticObjects, c_text  # noqa: E402
 
 # What a launcher run does after the interpreter's start-up. The probe imports
 # nothing of its own before the module, so sys.modules holds what the run
@@ -139,15 +139,6 @@ def what_a_run_loads(module_dir):
     return modules, extensions, patterns
 
 
-def c_bytes(data):
-    """`data` as the lines of a C string literal."""
-    lines = []
-    for start in range(0, len(data), 32):
-        chunk = data[start:start + 32]
-        lines.append('    "' + "".join("\\x%02x" % b for b in chunk) + '"')
-    return "\n".join(lines)
-
-
 def write_if_changed(path, text):
     """Rewrites `path` only when its text changes, so that nothing that
     depends on it is rebuilt for nothing."""
@@ -214,6 +205,12 @@ def checked_patterns(patterns):
     return entries
 
 
+def compile_frozen(source, name):
+    """`source` compiled as the module `name` of the table, under the file
+    name that CPython gives its own frozen modules."""
+    return compile(source, "<frozen %s>" % name, "exec", dont_inherit=True, optimize=0)
+
+
 def main_interpreter_only(name):
     """The code that a deep-frozen module's entry carries for the
     interpreter's other users of the table, in place of its own: the
@@ -224,10 +221,9 @@ def main_interpreter_only(name):
     byte of an entry's code at each import, and the kernel maps the pages
     around every page it faults in, so the whole table of marshalled code
     would become resident."""
-    return compile("raise ImportError(%r, name=%r)"
-                   % ("%s is frozen into git-credential-kestrune for its main interpreter only"
-                      % name, name),
-                   "<frozen %s>" % name, "exec", dont_inherit=True, optimize=0)
+    return compile_frozen("raise ImportError(%r, name=%r)"
+                          % ("%s is frozen into git-credential-kestrune for its main interpreter only"
+                             % name, name), name)
 
 
 def write_table(modules, static_objects, output, symbol="kestrune_frozen_modules"):
@@ -249,7 +245,7 @@ def write_table(modules, static_objects, output, symbol="kestrune_frozen_modules
     for index, (name, package, origin) in enumerate(modules):
         with open(origin, "rb") as f:
             source = f.read()
-        code = compile(source, "<frozen %s>" % name, "exec", dont_inherit=True, optimize=0)
+        code = compile_frozen(source, name)
         data = marshal.dumps(code)
         get_code = "NULL"
         if static_objects:
@@ -263,10 +259,10 @@ def write_table(modules, static_objects, output, symbol="kestrune_frozen_modules
             except CannotFreeze as why:
                 print("freeze_modules: %s keeps its marshalled code: %s" % (name, why))
         released = get_code == "NULL" and len(data) >= RELEASED_SIZE
-        parts.append("/* %s */\nstatic const unsigned char module_%d[%d]%s =\n%s;\n"
+        parts.append("/* %s */\nstatic const unsigned char module_%d[%d]%s =\n    %s;\n"
                      % (name, index, len(data) + 1,
                         " __attribute__((aligned(%d)))" % PAGE_SIZE if released else "",
-                        c_bytes(data)))
+                        c_text(data)))
         if released:
             get_code = "get_code_%d" % index
             parts.append("static PyObject* %s(void)\n{\n"
@@ -297,9 +293,9 @@ def write_run_tables(extensions, patterns, output):
     ]
     seeds = marshal.dumps((_sre.MAGIC, _sre.CODESIZE, tuple(checked_patterns(patterns))))
     parts.append('#include "freeze/seeded_patterns.h"\n'
-                 "const unsigned char kestrune_seeded_patterns[%d] =\n%s;\n"
+                 "const unsigned char kestrune_seeded_patterns[%d] =\n    %s;\n"
                  "const int kestrune_seeded_patterns_size = %d;\n"
-                 % (len(seeds) + 1, c_bytes(seeds), len(seeds)))
+                 % (len(seeds) + 1, c_text(seeds), len(seeds)))
     write_if_changed(output, "\n".join(parts))
 
 

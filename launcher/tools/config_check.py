@@ -88,7 +88,7 @@ def read_checked_file(path):
     raw, why = read_regular_file(path, _kestrune_rules.CONFIG_FILE_MAX_SIZE)
     if why is not None:
         # It changed since the check: the check says what it is now.
-        return None, _kestrune_rules.check_config_file(path) or (why, why.replace("_", " "))
+        return None, _kestrune_rules.check_config_file(path) or (why, _kestrune_rules.CONFIG_REFUSALS[why])
     return raw, None
 
 

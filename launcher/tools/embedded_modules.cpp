@@ -31,7 +31,8 @@ constexpr const char rules_module_name[] = "_kestrune_rules";
 
 // The characters of `text` (a str) as UTF-8 in `utf8`: 1, or 0 with no
 // exception set for a str that has no UTF-8 form (a lone surrogate), which no
-// rule accepts; -1 with a TypeError when `text` is no str.
+// rule accepts; -1 with a TypeError when `text` is no str, or with the error
+// of a conversion that failed otherwise (no memory).
 int utf8_of(PyObject* text, const char* what, std::string_view& utf8)
 {
     if (!PyUnicode_Check(text)) {
@@ -41,6 +42,9 @@ int utf8_of(PyObject* text, const char* what, std::string_view& utf8)
     Py_ssize_t size = 0;
     const char* data = PyUnicode_AsUTF8AndSize(text, &size);
     if (!data) {
+        if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) {
+            return -1;
+        }
         PyErr_Clear();
         return 0;
     }
@@ -116,19 +120,47 @@ PyModuleDef rules_definition = {
     rules_methods,
 };
 
+// {name: reason} for every way a config file can be refused, as
+// check_config_file words them.
+Owned<> config_refusals()
+{
+    auto refusals = steal(PyDict_New());
+    if (!refusals) {
+        return {};
+    }
+    constexpr auto first = static_cast<int>(kestrune::ConfigRefusal::none) + 1;
+    constexpr auto last = static_cast<int>(kestrune::ConfigRefusal::unsafe_folder_mode);
+    for (int i = first; i <= last; i++) {
+        const auto refusal = static_cast<kestrune::ConfigRefusal>(i);
+        auto reason = steal(PyUnicode_FromString(kestrune::describe(refusal)));
+        if (!reason || PyDict_SetItemString(refusals.get(), kestrune::refusal_name(refusal), reason.get()) < 0) {
+            return {};
+        }
+    }
+    return refusals;
+}
+
 // A new _kestrune_rules module with its facts; empty with an exception set.
 Owned<> make_rules_module()
 {
     auto module = steal(PyModule_Create(&rules_definition));
+    if (!module) {
+        return {};
+    }
     const std::string_view github = kestrune::github_host;
     auto github_host = steal(PyUnicode_FromStringAndSize(github.data(), static_cast<Py_ssize_t>(github.size())));
-    if (!module || !github_host ||
+    if (!github_host) {
+        return {};
+    }
+    auto refusals = config_refusals();
+    if (!refusals ||
         PyModule_AddStringConstant(module.get(), "CONFIG_PATH_TEMPLATE", kestrune::config_path_template) < 0 ||
         PyModule_AddIntConstant(module.get(), "CONFIG_FILE_MAX_SIZE",
                                 static_cast<long>(kestrune::config_file_max_size)) < 0 ||
         PyModule_AddIntConstant(module.get(), "TOKEN_MAX_LENGTH",
                                 static_cast<long>(kestrune::token_max_length)) < 0 ||
-        PyModule_AddObjectRef(module.get(), "GITHUB_HOST", github_host.get()) < 0) {
+        PyModule_AddObjectRef(module.get(), "GITHUB_HOST", github_host.get()) < 0 ||
+        PyModule_AddObjectRef(module.get(), "CONFIG_REFUSALS", refusals.get()) < 0) {
         return {};
     }
     return module;
@@ -148,20 +180,18 @@ bool register_rules_module()
     return module && PyDict_SetItemString(modules, rules_module_name, module.get()) == 0;
 }
 
-// Executes one source as a module registered in sys.modules, unless it is
-// there. On failure the import system takes the module out again.
-bool execute_source(const LauncherSource& source)
+// The module of one source: executed and registered in sys.modules unless it
+// is there. On failure the import system takes the module out again.
+Owned<> module_of(const LauncherSource& source)
 {
-    PyObject* existing = PyDict_GetItemString(PyImport_GetModuleDict(), source.module);
-    if (existing) {
-        return true;
+    if (PyObject* existing = PyDict_GetItemString(PyImport_GetModuleDict(), source.module)) {
+        return runtime::borrow(existing);
     }
     auto code = steal(Py_CompileString(source.text, source.file, Py_file_input));
     if (!code) {
-        return false;
+        return {};
     }
-    auto module = steal(PyImport_ExecCodeModuleEx(source.module, code.get(), source.file));
-    return static_cast<bool>(module);
+    return steal(PyImport_ExecCodeModuleEx(source.module, code.get(), source.file));
 }
 
 } // namespace
@@ -172,11 +202,9 @@ Owned<> import_launcher_module(const char* name)
         return {};
     }
     for (const LauncherSource& source : launcher_sources) {
-        if (!execute_source(source)) {
-            return {};
-        }
-        if (std::strcmp(source.module, name) == 0) {
-            return runtime::borrow(PyDict_GetItemString(PyImport_GetModuleDict(), name));
+        auto module = module_of(source);
+        if (!module || std::strcmp(source.module, name) == 0) {
+            return module;
         }
     }
     PyErr_Format(PyExc_ImportError, "no launcher module named %s", name);

@@ -44,12 +44,14 @@ def parse_listing(out, with_origin):
     return entries
 
 
-def read_entries(git, pattern):
+def read_entries(git, pattern, includes=True):
     """The entries whose key matches the regular expression `pattern`, from
-    every scope with includes followed, in the order git reads them."""
-    _, out = git_command.run_git(
-        git, ["config", "--show-origin", "--show-scope", "-z", "--get-regexp", pattern],
-        allowed=(0, 1))
+    every scope with includes followed (unless `includes` is false), in the
+    order git reads them."""
+    args = ["config", "--show-origin", "--show-scope", "-z", "--get-regexp", pattern]
+    if not includes:
+        args.insert(1, "--no-includes")
+    _, out = git_command.run_git(git, args, allowed=(0, 1))
     return parse_listing(out, with_origin=True)
 
 
@@ -105,15 +107,11 @@ def explained(git, error):
     if not isinstance(error, git_command.GitTimeout):
         return message
     try:
-        _, out = git_command.run_git(
-            git, ["config", "--show-origin", "--show-scope", "--no-includes", "-z", "--get-regexp",
-                  INCLUDE_KEYS],
-            allowed=(0, 1))
+        entries = read_entries(git, INCLUDE_KEYS, includes=False)
     except git_command.GitError:
         return message + ": one of git's own config files cannot be read (a FIFO or a hung " \
                          "file system); check ~/.gitconfig and the repository's .git/config"
-    includes = [(e.file, e.value) for e in parse_listing(out, with_origin=True) if e.value]
-    found = blocking_include(git, includes)
+    found = blocking_include(git, [(e.file, e.value) for e in entries if e.value])
     return "%s: %s" % (message, found) if found else message
 
 

@@ -34,11 +34,6 @@ PROGRAM = config_check.PROGRAM
 URL_PATTERNS = ("https://" + _kestrune_rules.GITHUB_HOST, "https://*." + _kestrune_rules.GITHUB_HOST)
 KEYS = tuple("credential.%s.helper" % url for url in URL_PATTERNS)
 CHECKED_URLS = (status.GITHUB_URL, status.SUBDOMAIN_URL)
-READ_PROBLEMS = {
-    "not_readable": "not readable",
-    "not_regular_file": "not a regular file",
-    "too_large": "larger than %d MiB" % (_kestrune_rules.CONFIG_FILE_MAX_SIZE >> 20),
-}
 
 
 class SetupError(Exception):
@@ -63,10 +58,6 @@ def setup_pairs(entries, key):
         else:
             i += 1
     return pairs
-
-
-def is_helper_key(key):
-    return key == "credential.helper" or (key.startswith("credential.") and key.endswith(".helper"))
 
 
 def reading(entries):
@@ -129,7 +120,7 @@ def read_target(path):
     if why == "missing":
         return b""
     if why is not None:
-        raise SetupError("%s is %s" % (path, READ_PROBLEMS[why]))
+        raise SetupError("%s is %s" % (path, _kestrune_rules.CONFIG_REFUSALS[why]))
     return raw
 
 
@@ -181,7 +172,7 @@ def warn_about_config():
 def setup_plan(value):
     def plan(edit):
         for entry in edit.entries:
-            if is_helper_key(entry.key) and entry.value is None:
+            if helper_chain.is_helper_key(entry.key) and entry.value is None:
                 raise SetupError(
                     "%s, line %d: %s has no value (no \"=\"), and git stops at it with \"bad "
                     "config variable\"; write \"helper =\" there to drop the helpers before it, "
@@ -222,13 +213,6 @@ def run_edit(scope, file, dry_run, plan):
     return None
 
 
-def same_file(path, other):
-    try:
-        return os.path.samefile(path, other)
-    except OSError:
-        return False
-
-
 def report_setup(git, changed, where, target=None):
     """Says what git now does for GitHub; 1 when git does not ask this
     launcher first for https://github.com and a subdomain. `target`: a file
@@ -236,8 +220,7 @@ def report_setup(git, changed, where, target=None):
     try:
         entries = helper_chain.read_helper_entries(git)
         with helper_chain.Sandbox(git, entries) as sandbox:
-            urls = [status.chain_check(git, sandbox.ask(url), url, "helpers for " + url)
-                    for url in CHECKED_URLS]
+            urls = [status.url_check(git, sandbox, url) for url in CHECKED_URLS]
             remotes, _ = status.remote_checks(git, sandbox)
     except git_command.GitError as e:
         say("the %s holds the entries, but git cannot read its config: %s"
@@ -247,7 +230,7 @@ def report_setup(git, changed, where, target=None):
         say("the %s holds the entries, but there is no throw-away home to ask git in: %s (%s)"
             % (where, e.strerror or e, e.filename or "the temporary folder"), sys.stderr)
         return 1
-    if target is not None and not any(e.file and same_file(e.file, target) for e in entries):
+    if target is not None and not any(e.file and status.same_file(e.file, target) for e in entries):
         say("the %s holds the entries; git does not read it here: include it from a config file "
             "git reads (git config --global --add include.path FILE)" % where)
         return 0

@@ -12,6 +12,7 @@ own, so the last empty entry that applied shows too. Nothing of the user's
 helpers runs, and nothing of the user's config but these keys is read there.
 """
 import os
+import re
 import shutil
 import stat
 import sys
@@ -166,6 +167,11 @@ def helper_role(git, value):
         else:
             _roles[value] = Role(OTHER)
     return _roles[value]
+
+
+def is_helper_key(key):
+    """Whether `key` (as git names it) is one of HELPER_KEYS."""
+    return re.fullmatch(HELPER_KEYS, key) is not None
 
 
 def read_helper_entries(git):

@@ -119,6 +119,13 @@ def config_checks(path):
 
 # ---- the helpers git asks -------------------------------------------------------
 
+def same_file(path, other):
+    try:
+        return os.path.samefile(path, other)
+    except OSError:
+        return False
+
+
 def describe(entry):
     return "%s (%s)" % (entry.value, entry.place())
 
@@ -138,17 +145,16 @@ def setup_fix(git, entry):
         return "drop the git -c option (or GIT_CONFIG_PARAMETERS) that sets %s" % entry.key
     words = [PROGRAM, "--setup"]
     if entry.file:
-        for scope in ("--global", "--local", "--system"):
-            try:
-                same = entry.scope == scope[2:] and os.path.samefile(
-                    entry.file, git_config.scope_file(git, scope))
-            except (OSError, git_command.GitError):
-                same = False
-            if same:
-                words += [] if scope == "--global" else [scope]
-                break
-        else:
+        scope = "--" + entry.scope
+        try:
+            own = scope in ("--global", "--local", "--system") and same_file(
+                entry.file, git_config.scope_file(git, scope))
+        except (OSError, git_command.GitError):
+            own = False
+        if not own:
             words += ["--file", entry.file]
+        elif scope != "--global":
+            words.append(scope)
     return safe_text.command_text(words)
 
 
@@ -355,12 +361,16 @@ def stored_credentials_check():
 
 # ---- all of git -----------------------------------------------------------------
 
+def url_check(git, sandbox, url, decides=True):
+    """chain_check of the helpers git asks for `url`."""
+    return chain_check(git, sandbox.ask(url), url, "helpers for " + url, decides)
+
+
 def url_checks(git, sandbox):
     """The checks of the helpers for https://github.com and a subdomain; and
     whether git gets the token for https://github.com."""
-    main, ok = chain_check(git, sandbox.ask(GITHUB_URL), GITHUB_URL, "helpers for " + GITHUB_URL)
-    subdomain, _ = chain_check(git, sandbox.ask(SUBDOMAIN_URL), SUBDOMAIN_URL,
-                               "helpers for " + SUBDOMAIN_URL, decides=False)
+    main, ok = url_check(git, sandbox, GITHUB_URL)
+    subdomain, _ = url_check(git, sandbox, SUBDOMAIN_URL, decides=False)
     return [main, subdomain], ok
 
 

@@ -55,8 +55,11 @@ Owned<> keyword_arguments(const ToolOptions& options)
                    : std::move(kwargs);
     }
     auto scope = string_view_object(options.scope);
+    if (!scope) {
+        return {};
+    }
     auto file = string_view_object(options.file);
-    if (!scope || !file || PyDict_SetItemString(kwargs.get(), "scope", scope.get()) < 0 ||
+    if (!file || PyDict_SetItemString(kwargs.get(), "scope", scope.get()) < 0 ||
         PyDict_SetItemString(kwargs.get(), "file", file.get()) < 0 ||
         PyDict_SetItemString(kwargs.get(), "dry_run", options.dry_run ? Py_True : Py_False) < 0) {
         return {};
@@ -73,12 +76,14 @@ int call_tool(const ToolOptions& options)
         return -1;
     }
     auto function = steal(PyObject_GetAttrString(module.get(), entry.function));
-    auto kwargs = keyword_arguments(options);
-    auto args = steal(PyTuple_New(0));
-    if (!function || !kwargs || !args) {
+    if (!function) {
         return -1;
     }
-    auto result = steal(PyObject_Call(function.get(), args.get(), kwargs.get()));
+    auto kwargs = keyword_arguments(options);
+    if (!kwargs) {
+        return -1;
+    }
+    auto result = steal(PyObject_VectorcallDict(function.get(), nullptr, 0, kwargs.get()));
     if (!result) {
         return -1;
     }

@@ -164,6 +164,13 @@ class GitHome:
         env.pop("LD_PRELOAD", None)
         return env
 
+    def put_git_first(self, script):
+        """Puts the shell `script` first on PATH as `git`, at HOME/bin/git."""
+        os.makedirs(self.file("bin"), exist_ok=True)
+        self.write("bin/git", script.encode())
+        os.chmod(self.file("bin", "git"), 0o755)
+        self.path = os.fsdecode(self.file("bin")) + os.pathsep + os.environ["PATH"]
+
     def run(self, argv, stdin=b"", cwd=None, timeout=60):
         return subprocess.run(argv, input=stdin, env=self.env(), cwd=cwd or self.home,
                               capture_output=True, timeout=timeout)

@@ -455,18 +455,16 @@ class UrlMatchingTest(unittest.TestCase):
                     self.assertEqual(g.recorded(), [(tag, "store") for tag in tags])
 
 
-def launcher_copy(g, folder):
-    """A copy of the launcher at HOME/folder/git-credential-kestrune."""
+def launcher_copy(g, folder, source=LAUNCHER):
+    """A copy of `source` (the launcher) at HOME/folder/git-credential-kestrune."""
     os.makedirs(g.file(folder), exist_ok=True)
     copy = os.fsdecode(g.file(folder, "git-credential-kestrune"))
-    shutil.copy2(LAUNCHER, copy)
+    shutil.copy2(source, copy)
     return copy
 
 
 def recorder_named_like_the_launcher(g):
-    os.makedirs(g.file("other"), exist_ok=True)
-    shutil.copy2(g.file("recorder"), g.file("other", "git-credential-kestrune"))
-    return os.fsdecode(g.file("other", "git-credential-kestrune")).encode()
+    return launcher_copy(g, "other", g.file("recorder")).encode()
 
 
 def short_name_on_path(g):
@@ -657,18 +655,12 @@ class AtomicSetupTest(unittest.TestCase):
         self.complete = self.g.read(".gitconfig")
         self.g.write(".gitconfig", USER_GITCONFIG)
 
-    def stopping_git(self, call, how):
-        os.makedirs(self.g.file("bin"), exist_ok=True)
-        self.g.write("bin/git", (STOPPING_GIT % (call, how, shutil.which("git"))).encode())
-        os.chmod(self.g.file("bin", "git"), 0o755)
-        self.g.path = os.fsdecode(self.g.file("bin")) + os.pathsep + os.environ["PATH"]
-
     def test_a_setup_stopped_at_any_git_call_leaves_the_file_whole(self):
         for how in ("fail", "kill"):
             for call in range(1, SETUP_CALLS + 1):
                 with self.subTest(how=how, call=call):
                     self.g.write(".gitconfig", USER_GITCONFIG)
-                    self.stopping_git(call, how)
+                    self.g.put_git_first(STOPPING_GIT % (call, how, shutil.which("git")))
                     result = self.g.launcher("--setup")
                     config = self.g.read(".gitconfig")
                     self.assertIn(config, (USER_GITCONFIG, self.complete))
@@ -786,10 +778,7 @@ class InterruptTest(unittest.TestCase):
                 g = GitHome(self, gitconfig=USER_GITCONFIG)
                 g.launcher("--setup" if args == ["--remove"] else "--status")
                 before = g.read(".gitconfig")
-                os.mkdir(g.file("bin"))
-                g.write("bin/git", (HANGING_GIT % (word, shutil.which("git"))).encode())
-                os.chmod(g.file("bin", "git"), 0o755)
-                g.path = os.fsdecode(g.file("bin")) + os.pathsep + os.environ["PATH"]
+                g.put_git_first(HANGING_GIT % (word, shutil.which("git")))
                 process = subprocess.Popen([LAUNCHER, *args], env=g.env(), cwd=g.home,
                                            stdout=subprocess.PIPE, stderr=subprocess.PIPE)
                 deadline = time.monotonic() + 30
