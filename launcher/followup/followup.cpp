@@ -75,10 +75,10 @@ Owned<> parse_request(PyObject* globals, PyObject* lines)
         return {};
     }
     auto data = steal(PyObject_CallNoArgs(parse_input.get()));
-    PyObject* raised = PyErr_GetRaisedException();
+    auto raised = steal(PyErr_GetRaisedException());
     const int restored = PySys_SetObject("stdin", saved.get());
     if (raised) {
-        PyErr_SetRaisedException(raised);
+        PyErr_SetRaisedException(raised.release());
         return {};
     }
     return restored < 0 ? Owned<>() : std::move(data);

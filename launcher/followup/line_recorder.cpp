@@ -145,9 +145,11 @@ PyType_Slot line_recorder_slots[] = {
     {0, nullptr},
 };
 
+// Made by make_line_recorder only: one made by calling its type would wrap no
+// stream.
 PyType_Spec line_recorder_spec = {
     "git_credential_kestrune_launcher.LineRecorder", sizeof(LineRecorder), 0,
-    Py_TPFLAGS_DEFAULT, line_recorder_slots,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION, line_recorder_slots,
 };
 
 } // namespace

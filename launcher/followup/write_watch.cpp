@@ -73,9 +73,11 @@ PyType_Slot write_watch_slots[] = {
     {0, nullptr},
 };
 
+// Made by make_write_watch only: one made by calling its type would wrap no
+// stream.
 PyType_Spec write_watch_spec = {
     "git_credential_kestrune_launcher.WriteWatch", sizeof(WriteWatch), 0,
-    Py_TPFLAGS_DEFAULT, write_watch_slots,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION, write_watch_slots,
 };
 
 } // namespace

@@ -44,15 +44,17 @@ bool stream_closed(PyObject* stream)
 // ends by SIGINT.
 int flush_stream(const char* name, bool report)
 {
-    PyObject* stream = PySys_GetObject(name);
-    if (!stream || stream == Py_None || stream_closed(stream)) {
+    // Held across `closed` and `flush`, which may run code that rebinds
+    // sys.<name>.
+    auto stream = runtime::borrow(PySys_GetObject(name));
+    if (!stream || stream.get() == Py_None || stream_closed(stream.get())) {
         return 0;
     }
-    if (auto result = steal(PyObject_CallMethod(stream, "flush", nullptr))) {
+    if (auto result = steal(PyObject_CallMethod(stream.get(), "flush", nullptr))) {
         return 0;
     }
     if (report && !PyErr_ExceptionMatches(PyExc_KeyboardInterrupt)) {
-        PyErr_WriteUnraisable(stream);
+        PyErr_WriteUnraisable(stream.get());
     } else {
         PyErr_Clear();
     }

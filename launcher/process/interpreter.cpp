@@ -9,11 +9,10 @@
 
 #include <unistd.h>
 
-#include <array>
-#include <climits>
 #include <cstddef>
 
 #include "process/extension_preload.hpp"
+#include "process/path_buffer.hpp"
 #include "process/pattern_cache.hpp"
 #include "process/prefault.hpp"
 #include "process/runtime_location.hpp"
@@ -46,12 +45,10 @@ PyStatus preinitialize()
     return Py_PreInitialize(&preconfig);
 }
 
-using ExecutablePath = std::array<char, PATH_MAX + 1>;
-
 // The launcher's own file, or an empty string without /proc.
-ExecutablePath own_path()
+PathBuffer own_path()
 {
-    ExecutablePath path{};
+    PathBuffer path{};
     const ssize_t length = readlink("/proc/self/exe", path.data(), path.size());
     if (length <= 0 || static_cast<std::size_t>(length) >= path.size()) {
         path[0] = '\0';
@@ -66,7 +63,7 @@ ExecutablePath own_path()
 // Without /proc the interpreter computes the executable as usual.
 PyStatus set_executable_and_runtime(PyConfig& config, PathBuffer& extension_folder)
 {
-    const ExecutablePath path = own_path();
+    const PathBuffer path = own_path();
     if (path[0] != '\0') {
         const PyStatus status = PyConfig_SetBytesString(&config, &config.executable, path.data());
         if (PyStatus_Exception(status)) {

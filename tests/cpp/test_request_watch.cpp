@@ -118,6 +118,8 @@ TEST(RequestWatch, ReadsPassThroughAndAreRecordedOrTheRecordIsGivenUp)
         {"len(list(sys.stdin))", longest + "\n", "['" + longest + "\\n']"},
         {"len(list(sys.stdin))", longest + "x\n", "None"},
         {"len(list(sys.stdin))", "y\n" + longest, "None"},
+        {"exec('for t in type(sys.stdin), type(sys.stdout):\\n    try: t().name\\n    except TypeError: pass')",
+         request, "[]"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.expression + " on " + c.input.substr(0, 20));
