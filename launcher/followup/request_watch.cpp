@@ -49,7 +49,6 @@ RequestWatch::RequestWatch()
         write_watch_ = make_write_watch(stream.get());
         install("stdout", stream, write_watch_, stdout_);
     }
-    PyErr_Clear();
 }
 
 RequestWatch::~RequestWatch()
