@@ -3,6 +3,7 @@
     python3.12 -I -S freeze_modules.py [--deep-freeze INCLUDE_DIR [--interpreter-frozen IDS]]
                                        MODULE_DIR OUTPUT_DIR DEPFILE
     python3.12 -I -S freeze_modules.py --deep-freeze INCLUDE_DIR --table SYMBOL OUTPUT_DIR NAME=SOURCE...
+    python3.12 -I -S freeze_modules.py --check-interpreter-frozen IDS
 
 A run of the launcher imports the pure-Python modules it needs (json and its
 chain: re, enum, functools, collections, ...) from the standard library on
@@ -51,7 +52,9 @@ its own marshalled code: laid out as static objects and made ready at its
 first import when the run imported it, unmarshalled at each import
 otherwise, as a frozen module that is not deep-frozen is.
 OUTPUT_DIR/interpreter_frozen.txt names the ones laid out, with their
-source files, for the test.
+source files, for the test. The third form only checks that every id of
+IDS names a module of the interpreter's frozen table (exit status 1 when
+one does not), which configure does before choosing to stand in for them.
 
 The second form freezes the source files named instead, into the table
 SYMBOL, and writes no depfile and no other table: tests/freeze freezes a
