@@ -218,10 +218,16 @@ class StaticObjects:
         self.count += 1
         return "%s%d" % (prefix, self.count)
 
-    def ref(self, value, codes):
+    def ref(self, value, codes, names=False):
         """The C expression (a PyObject*) of the static object for `value`,
         written first if it is not yet; code objects met are appended to
-        `codes`, nested ones before the code that holds them."""
+        `codes`, nested ones before the code that holds them.
+
+        `names`: `value` is a code object's name or a tuple of its names,
+        which are interned when the module is made ready. A name that the
+        compiler would leave uninterned as a constant (a dotted module name,
+        as `import os.path` has) is then not shared with an equal constant,
+        nor is a tuple of names with an equal tuple of constants."""
         kind = type(value)
         if value is None:
             return "Py_None"
@@ -242,6 +248,8 @@ class StaticObjects:
         if kind is tuple and not value:
             return "KESTRUNE_EMPTY_TUPLE"
         key = constant_key(value) if kind is not types.CodeType else None
+        if names and (kind is tuple or not name_characters_only(value)):
+            key = ("names", key)
         if key is not None and key in self.names:
             return self.names[key]
         if kind is types.CodeType:
@@ -252,7 +260,7 @@ class StaticObjects:
         writers = {str: self.write_str, bytes: self.write_bytes, int: self.write_int,
                    float: self.write_float, complex: self.write_complex, tuple: self.write_tuple,
                    frozenset: self.write_frozenset}
-        name = writers[kind](value, codes)
+        name = self.write_tuple(value, codes, names) if kind is tuple else writers[kind](value, codes)
         self.names[key] = name
         return name
 
@@ -303,9 +311,9 @@ class StaticObjects:
                           % (name, double_bits(value.real), double_bits(value.imag)))
         return "(PyObject*)&" + name
 
-    def write_tuple(self, value, codes):
+    def write_tuple(self, value, codes, names=False):
         self.check_size(value, 8 * len(value))
-        items = [self.ref(item, codes) for item in value]
+        items = [self.ref(item, codes, names) for item in value]
         name = self.new_name("t")
         self.lines.append("KESTRUNE_TUPLE(%s, %d,\n    %s);" % (name, len(items), ",\n    ".join(items)))
         return "KESTRUNE_TUPLE_OBJECT(%s)" % name
@@ -339,12 +347,13 @@ class StaticObjects:
             raise CannotFreeze("quickened code of %s is not the size of its bytecode" % code.co_qualname)
         fields = {
             "co_consts": self.ref(code.co_consts, codes),
-            "co_names": self.ref(code.co_names, codes),
-            "co_localsplusnames": self.ref(names, codes),
+            "co_names": self.ref(code.co_names, codes, names=True),
+            "co_localsplusnames": self.ref(names, codes, names=True),
             "co_localspluskinds": self.ref(kinds, codes),
             "co_filename": self.ref(code.co_filename, codes),
-            "co_name": self.ref(code.co_name, codes),
-            "co_qualname": self.ref(code.co_qualname, codes),
+            "co_name": self.ref(code.co_name, codes, names=True),
+            # The same object as the name when it is the name.
+            "co_qualname": self.ref(code.co_qualname, codes, names=code.co_qualname == code.co_name),
             "co_linetable": self.ref(code.co_linetable, codes),
             "co_exceptiontable": self.ref(code.co_exceptiontable, codes),
         }
@@ -389,6 +398,12 @@ def set_items(value):
     (marshal sorts them too); the order a set iterates in depends on the
     hashes of the process that makes it anyway."""
     return tuple(sorted(value, key=lambda item: (type(item).__name__, repr(item))))
+
+
+def name_characters_only(text):
+    """Whether `text` is made of ASCII letters, digits and underscores only:
+    the string constants that the compiler interns."""
+    return text.isascii() and all(c.isalnum() or c == "_" for c in text)
 
 
 def holds_frozenset(value):

@@ -158,10 +158,7 @@ void release_module(kestrune_deep_frozen_module* module)
 int on_audit_event(const char* event, PyObject*, void*)
 {
     if (std::strcmp(event, "cpython._PySys_ClearAuditHooks") == 0) {
-        for (auto* module = listed_modules; module; module = module->next_listed) {
-            release_module(module);
-        }
-        listed_modules = nullptr;
+        kestrune_release_deep_frozen_modules();
         // The interpreter drops every hook after this event.
         finalisation_hook_added = false;
     }
@@ -208,6 +205,14 @@ int make_ready(kestrune_deep_frozen_module* module)
 }
 
 } // namespace
+
+extern "C" void kestrune_release_deep_frozen_modules()
+{
+    for (auto* module = listed_modules; module; module = module->next_listed) {
+        release_module(module);
+    }
+    listed_modules = nullptr;
+}
 
 extern "C" PyObject* kestrune_deep_frozen_code(kestrune_deep_frozen_module* module)
 {

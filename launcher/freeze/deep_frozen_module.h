@@ -38,6 +38,11 @@ struct kestrune_deep_frozen_module {
    or NULL with an exception set. */
 PyObject* kestrune_deep_frozen_code(struct kestrune_deep_frozen_module* module);
 
+/* Gives back what the modules made ready gained in the interpreter that is
+   being finalised (done once, at the point CPython does it for its own
+   static code). */
+void kestrune_release_deep_frozen_modules(void);
+
 #ifdef __cplusplus
 }
 #endif

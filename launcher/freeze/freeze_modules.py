@@ -1,7 +1,9 @@
 """Writes the launcher's table of frozen standard-library modules.
 
-    python3.12 -I -S freeze_modules.py [--deep-freeze INCLUDE_DIR] MODULE_DIR OUTPUT_DIR DEPFILE
+    python3.12 -I -S freeze_modules.py [--deep-freeze INCLUDE_DIR [--interpreter-frozen IDS]]
+                                       MODULE_DIR OUTPUT_DIR DEPFILE
     python3.12 -I -S freeze_modules.py --deep-freeze INCLUDE_DIR --table SYMBOL OUTPUT_DIR NAME=SOURCE...
+    python3.12 -I -S freeze_modules.py --check-interpreter-frozen IDS
 
 A run of the launcher imports the pure-Python modules it needs (json and its
 chain: re, enum, functools, collections, ...) from the standard library on
@@ -39,6 +41,21 @@ objects with the compiler's (tests/freeze). The depfile names the source
 files frozen, so that the build freezes them again when one of them
 changes.
 
+With --interpreter-frozen, the table also stands in for CPython's own
+frozen modules (importlib's bootstrap, os, codecs, io, ...), which its
+static library lays out in deepfreeze.o and makes ready at every start,
+imported or not: IDS names the module of each of that member's getters
+(`_Py_get_<id>_toplevel`, comma-separated), and the launcher links
+launcher/freeze/interpreter_frozen.cpp for the rest of it. Each getter
+returns the code that the interpreter's frozen table holds for the module,
+its own marshalled code: laid out as static objects and made ready at its
+first import when the run imported it, unmarshalled at each import
+otherwise, as a frozen module that is not deep-frozen is.
+OUTPUT_DIR/interpreter_frozen.txt names the ones laid out, with their
+source files, for the test. The third form only checks that every id of
+IDS names a module of the interpreter's frozen table (exit status 1 when
+one does not), which configure does before choosing to stand in for them.
+
 The second form freezes the source files named instead, into the table
 SYMBOL, and writes no depfile and no other table: tests/freeze freezes a
 module with a constant of every kind that way.
@@ -64,6 +81,7 @@ import subprocess
 import sys
 import tempfile
 
+import _imp
 import _sre
 
 # Run with -I, which leaves this folder off sys.path.
@@ -82,6 +100,8 @@ sys.stdout.write("\\n--modules--\\n")
 for name, module in sorted(sys.modules.items()):
     spec = getattr(module, "__spec__", None)
     origin = getattr(spec, "origin", None)
+    if origin == "frozen":
+        sys.stdout.write("frozen\\t%s\\n" % name)
     if not isinstance(origin, str) or not getattr(spec, "has_location", False):
         continue
     package = spec.submodule_search_locations is not None
@@ -103,10 +123,10 @@ ANSWER = "username=x-access-token\npassword=freeze\n\n"
 
 def what_a_run_loads(module_dir):
     """([(name, is_package, source path)], [(name, file path)], [(pattern,
-    flags)]): the standard-library modules that a run imports from source
-    files, the extension modules it loads from the standard library's
-    lib-dynload, and the regular expressions it compiles, in the order of
-    re's cache."""
+    flags)], {name}): the standard-library modules that a run imports from
+    source files, the extension modules it loads from the standard library's
+    lib-dynload, the regular expressions it compiles, in the order of re's
+    cache, and the names of the interpreter's frozen modules it imports."""
     with tempfile.TemporaryDirectory(prefix="kestrune-freeze-") as home:
         os.mkdir(os.path.join(home, ".kestrune"))
         with open(os.path.join(home, ".kestrune", "config.json"), "w", encoding="utf-8") as f:
@@ -123,11 +143,14 @@ def what_a_run_loads(module_dir):
                  % (done.returncode, done.stdout, done.stderr))
     stdlib = os.path.realpath(sys._stdlib_dir)
     extension_dir = os.path.join(stdlib, "lib-dynload")
-    modules, extensions, patterns = [], [], []
+    modules, extensions, patterns, frozen = [], [], [], set()
     for line in listing.splitlines():
         kind, _, rest = line.partition("\t")
         if kind == "pattern":
             patterns.append(ast.literal_eval(rest))
+            continue
+        if kind == "frozen":
+            frozen.add(rest)
             continue
         name, package, origin = rest.split("\t")
         if kind == "source" and os.path.realpath(origin).startswith(stdlib + os.sep):
@@ -136,7 +159,44 @@ def what_a_run_loads(module_dir):
             extensions.append((name, origin))
     if not modules:
         sys.exit("freeze_modules: the probe run imported no standard-library source module")
-    return modules, extensions, patterns
+    return modules, extensions, patterns, frozen
+
+
+# The interpreter's frozen modules whose getter is not named after the module
+# it serves: CPython freezes Tools/freeze/flag.py as "frozen_only" and serves
+# it as __hello_only__.
+GETTER_IDS = {"__hello_only__": "frozen_only"}
+
+
+def interpreter_modules(ids, imported):
+    """[(id, name, marshalled code, imported)] for each id of `ids`: the name
+    the interpreter's frozen table serves its module under, that table's
+    marshalled code of it, and whether the run imported it. An id that names
+    no module of the table ends the script (the build checks them first, with
+    --check-interpreter-frozen)."""
+    names = {}
+    for name in _imp._frozen_module_names():
+        origin = _imp.find_frozen(name)[2]
+        if origin is not None and origin.startswith("<"):
+            continue  # a package's __init__, served under the package's name too
+        names.setdefault(GETTER_IDS.get(name, (origin or name).replace(".", "_")), []).append(name)
+    modules = []
+    for getter_id in ids:
+        served = names.get(getter_id)
+        if not served:
+            sys.exit("freeze_modules: no frozen module of the interpreter has the getter id %r"
+                     % getter_id)
+        data = bytes(_imp.find_frozen(served[0], withdata=True)[0])
+        modules.append((getter_id, served[0], data, any(name in imported for name in served)))
+    return modules
+
+
+def interpreter_source(name):
+    """The standard library's source file of the interpreter's frozen module
+    `name`."""
+    _, package, origin = _imp.find_frozen(name)
+    path = os.path.join(sys._stdlib_dir, *origin.split("."))
+    return os.path.join(path, "__init__.py") if package else path + ".py"
 
 
 def write_if_changed(path, text):
@@ -226,10 +286,25 @@ def main_interpreter_only(name):
                              % name, name), name)
 
 
-def write_table(modules, static_objects, output, symbol="kestrune_frozen_modules"):
+def marshalled_code(symbol, label, data):
+    """The C array `symbol` of marshalled code `data`, on pages of its own
+    when it is large enough that kestrune_load_frozen_code gives them back."""
+    return ("/* %s */\nstatic const unsigned char %s[%d]%s =\n    %s;\n"
+            % (label, symbol, len(data) + 1,
+               " __attribute__((aligned(%d)))" % PAGE_SIZE if released(data) else "",
+               c_text(data)))
+
+
+def released(data):
+    return len(data) >= RELEASED_SIZE
+
+
+def write_table(modules, static_objects, output, symbol="kestrune_frozen_modules", interpreter=()):
     """Writes the frozen-module table `symbol`: marshalled code for every
     module, and static code objects for each that `static_objects` (or None)
-    can lay out."""
+    can lay out; and the getters of the interpreter's own frozen modules
+    `interpreter` (see interpreter_modules). Returns the names of the
+    interpreter's modules laid out."""
     parts = [
         "/* Generated by launcher/freeze/freeze_modules.py from the standard library of\n"
         "   CPython %s at %s. Do not edit. */\n" % (sys.version.split()[0], sys._stdlib_dir),
@@ -258,24 +333,39 @@ def write_table(modules, static_objects, output, symbol="kestrune_frozen_modules
                 data = marshal.dumps(main_interpreter_only(name))
             except CannotFreeze as why:
                 print("freeze_modules: %s keeps its marshalled code: %s" % (name, why))
-        released = get_code == "NULL" and len(data) >= RELEASED_SIZE
-        parts.append("/* %s */\nstatic const unsigned char module_%d[%d]%s =\n    %s;\n"
-                     % (name, index, len(data) + 1,
-                        " __attribute__((aligned(%d)))" % PAGE_SIZE if released else "",
-                        c_text(data)))
-        if released:
+        parts.append(marshalled_code("module_%d" % index, name, data))
+        if get_code == "NULL" and released(data):
             get_code = "get_code_%d" % index
             parts.append("static PyObject* %s(void)\n{\n"
                          "    return kestrune_load_frozen_code(module_%d, %d);\n}\n"
                          % (get_code, index, len(data)))
         entries.append('    {"%s", module_%d, %d, %d, %s},'
                        % (name, index, len(data), package, get_code))
+    laid_out = []
+    for getter_id, name, data, imported in interpreter:
+        getter = "_Py_get_%s_toplevel" % getter_id
+        loaders.append("PyObject* %s(void);\n" % getter)
+        if imported:
+            try:
+                static_objects.module("interpreter_%s" % getter_id, marshal.loads(data))
+                loaders.append("PyObject* %s(void)\n{\n"
+                               "    return kestrune_deep_frozen_code(&interpreter_%s);\n}\n"
+                               % (getter, getter_id))
+                laid_out.append(name)
+                continue
+            except CannotFreeze as why:
+                print("freeze_modules: the interpreter's %s keeps its marshalled code: %s" % (name, why))
+        parts.append(marshalled_code("interpreter_%s" % getter_id, name, data))
+        loaders.append("PyObject* %s(void)\n{\n"
+                       "    return kestrune_load_frozen_code(interpreter_%s, %d);\n}\n"
+                       % (getter, getter_id, len(data)))
     if static_objects:
         parts.append(static_objects.text())
-        parts.extend(loaders)
+    parts.extend(loaders)
     parts.append("const struct _frozen %s[] = {\n%s\n"
                  "    {NULL, NULL, 0, 0, NULL},\n};\n" % (symbol, "\n".join(entries)))
     write_if_changed(output, "\n".join(parts))
+    return laid_out
 
 
 def write_run_tables(extensions, patterns, output):
@@ -306,14 +396,20 @@ def write_sources(modules, output):
 def main():
     arguments = sys.argv[1:]
     include_dir = symbol = None
+    interpreter_ids = []
+    if arguments[:1] == ["--check-interpreter-frozen"] and len(arguments) == 2:
+        interpreter_modules(arguments[1].split(","), set())
+        return
     if arguments[:1] == ["--deep-freeze"] and len(arguments) > 1:
         include_dir, arguments = arguments[1], arguments[2:]
+    if include_dir and arguments[:1] == ["--interpreter-frozen"] and len(arguments) > 1:
+        interpreter_ids, arguments = arguments[1].split(","), arguments[2:]
     if include_dir and arguments[:1] == ["--table"] and len(arguments) > 3:
         symbol, output_dir, arguments = arguments[1], arguments[2], arguments[3:]
         modules = [(name, False, source) for name, _, source in (a.partition("=") for a in arguments)]
     elif len(arguments) == 3:
         module_dir, output_dir, depfile = arguments
-        modules, extensions, patterns = what_a_run_loads(os.path.abspath(module_dir))
+        modules, extensions, patterns, frozen = what_a_run_loads(os.path.abspath(module_dir))
     else:
         sys.exit(__doc__.split("\n\n")[1])
     static_objects = StaticObjects(include_dir) if include_dir else None
@@ -322,7 +418,10 @@ def main():
     if symbol:
         write_table(modules, static_objects, output, symbol)
         return
-    write_table(modules, static_objects, output)
+    laid_out = write_table(modules, static_objects, output,
+                           interpreter=interpreter_modules(interpreter_ids, frozen))
+    write_if_changed(os.path.join(output_dir, "interpreter_frozen.txt"),
+                     "".join("%s\t%s\n" % (name, interpreter_source(name)) for name in laid_out))
     write_run_tables(extensions, patterns, os.path.join(output_dir, "run_tables.c"))
     write_depfile(modules, output, depfile)
 

@@ -54,3 +54,10 @@ def generator(values):
 
 
 square = lambda x: x * x  # noqa: E731
+
+
+def dotted_name():
+    # A module name that is a name of the code (interned) and, equal to it,
+    # a string constant (which the compiler leaves uninterned).
+    import os.path
+    return os.path, "os.path"

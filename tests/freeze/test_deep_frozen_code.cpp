@@ -8,10 +8,13 @@
 // from the launcher's table (specialising its code) and is finalised, then
 // a second one that must find the objects as new.
 //
-//     test_deep_frozen_code LAUNCHER_SOURCES SAMPLE_SOURCES
+//     test_deep_frozen_code LAUNCHER_SOURCES INTERPRETER_MODULES SAMPLE_SOURCES
 //
 // Each SOURCES file names the modules of a table with their source files
-// (frozen_sources.txt, from launcher/freeze/freeze_modules.py). The program
+// (frozen_sources.txt, from launcher/freeze/freeze_modules.py);
+// INTERPRETER_MODULES names the interpreter's own frozen modules that the
+// launcher's table lays out in their place, with their source files
+// (interpreter_frozen.txt). The program
 // is linked as the launcher is: CPython's static library and the frozen
 // tables.
 #include <Python.h>
@@ -115,6 +118,25 @@ for name, path in sources.items():
         compiled = compile(f.read(), "<frozen %s>" % name, "exec", dont_inherit=True, optimize=0)
     compare(name, frozen, compiled)
 
+# The interpreter's own frozen modules that the table lays out in place of
+# CPython's, against their source compiled as CPython freezes it, which must
+# also be the code the interpreter's frozen table holds. They ran at the start
+# and are specialised by now; their quickened form is written as the table's
+# own modules' is, checked above.
+if INTERPRETER:
+    import marshal
+    ATTRIBUTES = tuple(name for name in ATTRIBUTES if name != "_co_code_adaptive")
+    with open(INTERPRETER, "rb") as f:
+        interpreter = dict(line.decode().split("\t") for line in f.read().splitlines())
+    for name, path in interpreter.items():
+        with open(path, "rb") as f:
+            compiled = compile(f.read(), "<frozen %s>" % _imp.find_frozen(name)[2], "exec",
+                               dont_inherit=True, optimize=0)
+        if marshal.loads(_imp.find_frozen(name, withdata=True)[0]) != compiled:
+            raise AssertionError("%s: the interpreter froze other code than %s" % (name, path))
+        compare(name, _imp.get_frozen_object(name), compiled)
+    sources.update(interpreter)
+
 # Run the frozen code until it is specialised, from the table.
 if RUN_JSON:
     import json
@@ -126,12 +148,17 @@ if RUN_JSON:
 print("%d frozen modules are what compile() makes of their source" % len(sources))
 )python";
 
-int check_table(const _frozen* table, const char* sources, bool run_json)
+// INTERPRETER: the file that names the interpreter's own frozen modules that
+// the table lays out, or nullptr.
+int check_table(const _frozen* table, const char* sources, const char* interpreter, bool run_json)
 {
     PyImport_FrozenModules = table;
     auto globals = steal(PyDict_New());
     auto path = steal(PyUnicode_DecodeFSDefault(sources));
-    if (!globals || !path || PyDict_SetItemString(globals.get(), "SOURCES", path.get()) < 0
+    auto interpreter_path = interpreter ? steal(PyUnicode_DecodeFSDefault(interpreter)) : runtime::borrow(Py_None);
+    if (!globals || !path || !interpreter_path
+        || PyDict_SetItemString(globals.get(), "SOURCES", path.get()) < 0
+        || PyDict_SetItemString(globals.get(), "INTERPRETER", interpreter_path.get()) < 0
         || PyDict_SetItemString(globals.get(), "RUN_JSON", run_json ? Py_True : Py_False) < 0) {
         PyErr_Print();
         return 1;
@@ -146,12 +173,13 @@ int check_table(const _frozen* table, const char* sources, bool run_json)
 
 // One interpreter: started with the standard library's own modules, so that
 // no frozen code runs before it is checked; each table is then put in place.
-int check_in_a_fresh_interpreter(const char* launcher_sources, const char* sample_sources)
+int check_in_a_fresh_interpreter(const char* launcher_sources, const char* interpreter_modules,
+                                 const char* sample_sources)
 {
     PyImport_FrozenModules = nullptr;
     start_embedded_interpreter();
-    if (check_table(kestrune_frozen_modules, launcher_sources, true) != 0
-        || check_table(kestrune_sample_modules, sample_sources, false) != 0) {
+    if (check_table(kestrune_frozen_modules, launcher_sources, interpreter_modules, true) != 0
+        || check_table(kestrune_sample_modules, sample_sources, nullptr, false) != 0) {
         return 1;
     }
     return Py_FinalizeEx() < 0 ? 1 : 0;
@@ -161,15 +189,15 @@ int check_in_a_fresh_interpreter(const char* launcher_sources, const char* sampl
 
 int main(int argc, char** argv)
 {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: test_deep_frozen_code LAUNCHER_SOURCES SAMPLE_SOURCES\n");
+    if (argc != 4) {
+        std::fprintf(stderr, "usage: test_deep_frozen_code LAUNCHER_SOURCES INTERPRETER_MODULES SAMPLE_SOURCES\n");
         return 2;
     }
     if (PyImport_AppendInittab("_probe", init_probe) < 0) {
         return 1;
     }
     for (int interpreter = 0; interpreter < 2; interpreter++) {
-        if (check_in_a_fresh_interpreter(argv[1], argv[2]) != 0) {
+        if (check_in_a_fresh_interpreter(argv[1], argv[2], argv[3]) != 0) {
             std::fprintf(stderr, "FAIL in interpreter %d of the process\n", interpreter + 1);
             return 1;
         }
