@@ -8,13 +8,15 @@
 // run imports the module or not. Here the modules that a launcher run
 // imports are laid out as the table's own, already quickened, and made ready
 // at their first import (kestrune_deep_frozen_code); the others are
-// unmarshalled at each import. So there is nothing to do at the start.
+// unmarshalled at each import. So there is nothing to make ready at the
+// start, which is where the launcher can turn the collector off.
 #define Py_BUILD_CORE 1
 #include <Python.h>
 
 #include "internal/pycore_code.h"
 
 #include "freeze/deep_frozen_module.h"
+#include "freeze/interpreter_frozen.hpp"
 
 // As internal/pycore_pylifecycle.h declares them; that header is C only.
 extern "C" {
@@ -28,8 +30,13 @@ void _Py_Deepfreeze_Fini(void);
 // from the counter when they are made ready, so it starts at the first.
 uint32_t _Py_next_func_version = 1;
 
+bool launcher::collector_off_from_creation = false;
+
 int _Py_Deepfreeze_Init(void)
 {
+    if (launcher::collector_off_from_creation) {
+        PyGC_Disable();
+    }
     return 0;
 }
 

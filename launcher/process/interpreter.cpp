@@ -11,6 +11,9 @@
 
 #include <cstddef>
 
+#if defined(KESTRUNE_HAVE_INTERPRETER_FROZEN)
+#include "freeze/interpreter_frozen.hpp"
+#endif
 #include "process/extension_preload.hpp"
 #include "process/path_buffer.hpp"
 #include "process/pattern_cache.hpp"
@@ -112,11 +115,12 @@ PyStatus configure(PyConfig& config, int argc, char** argv, PathBuffer& extensio
 // Initialised with `_init_main` cleared, the interpreter stops after its core
 // phase: it exists, with its builtins, sys and the import system's frozen
 // bootstrap, but has run none of the main phase, where most of the
-// start-up's collections happen (the bootstrap's own code runs one before
-// any hook could turn the collector off). Both names are CPython's
-// provisional multi-phase initialisation (PEP 587), which the build checks
-// for (KESTRUNE_HAVE_CORE_INIT); a CPython that ran the main phase anyway
-// only gets the collector disabled after it, as without the check.
+// start-up's collections happen. The bootstrap's own code runs one more,
+// which only the stand-in for CPython's deep-frozen modules can prevent
+// (collector_off_from_creation). Both names are CPython's provisional
+// multi-phase initialisation (PEP 587), which the build checks for
+// (KESTRUNE_HAVE_CORE_INIT); a CPython that ran the main phase anyway only
+// gets the collector disabled after it, as without the check.
 PyStatus finish_initialisation_without_collector()
 {
     PyGC_Disable();
@@ -144,6 +148,9 @@ PyStatus start_interpreter(int argc, char** argv, StartFor start_for)
     PathBuffer extension_folder{};
     status = configure(config, argc, argv, extension_folder);
     const bool credential_action = start_for == StartFor::credential_action;
+#if defined(KESTRUNE_HAVE_INTERPRETER_FROZEN)
+    collector_off_from_creation = credential_action;
+#endif
 #if defined(KESTRUNE_HAVE_CORE_INIT)
     if (credential_action) {
         config._init_main = 0;
